@@ -1,0 +1,226 @@
+// The child's end is learnt from a pidfd in the same poll that drains its
+// pipes, so a short command is answered as soon as it ends and a chatty one
+// is never blocked on a full pipe. Without pidfd (old kernels) the poll wakes
+// every 20 ms to check.
+#include "agent-runner/process/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <thread>
+
+extern char** environ;
+
+namespace vorn {
+namespace {
+
+constexpr int kFallbackPollMs = 20;
+constexpr std::size_t kReadChunk = std::size_t{1} << 20;
+constexpr int kPipeSize = 1 << 20;
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+};
+
+std::optional<Pipe> makePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return std::nullopt;
+  // A larger pipe means fewer wake-ups for chatty children; failure is fine.
+  (void)::fcntl(fds[1], F_SETPIPE_SZ, kPipeSize);
+  return Pipe{UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+UniqueFd openPidFd(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return UniqueFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+#else
+  (void)pid;
+  return UniqueFd();
+#endif
+}
+
+// posix_spawn reports a failed chdir and a failed exec with the same errno;
+// the description says which one it was.
+std::string describeSpawnError(int err, const std::string& executable,
+                               const std::string& directory) {
+  struct stat st;
+  if (!directory.empty() && (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+    return "cannot enter directory '" + directory + "': " + std::strerror(err);
+  }
+  return "cannot run '" + executable + "': " + std::strerror(err);
+}
+
+class SpawnSetup {
+ public:
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawnattr_init(&attributes_);
+  }
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+  // The runner ignores SIGPIPE for itself; its children get every
+  // disposition and the signal mask back to the defaults.
+  void prepare(int out, int err, const std::string& directory) {
+    posix_spawn_file_actions_adddup2(&actions_, out, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions_, err, STDERR_FILENO);
+    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str());
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes_, &all);
+    posix_spawnattr_setsigmask(&attributes_, &none);
+    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
+
+  int spawn(pid_t& pid, const std::string& executable, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return posix_spawn(&pid, executable.c_str(), &actions_, &attributes_, argv.data(), environ);
+  }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+  posix_spawnattr_t attributes_;
+};
+
+int millisecondsUntil(Clock::time_point deadline) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  if (left <= 0) return 0;
+  return left > 60000 ? 60000 : static_cast<int>(left);
+}
+
+}  // namespace
+
+std::variant<std::unique_ptr<ChildProcess>, FailedToStart> ChildProcess::spawn(
+    const std::string& executable, const std::vector<std::string>& arguments,
+    const std::string& directory, CaptureLimits limits) {
+  auto out = makePipe();
+  auto err = makePipe();
+  if (!out || !err) return FailedToStart{std::strerror(errno)};
+  SpawnSetup setup;
+  setup.prepare(out->write.get(), err->write.get(), directory);
+  pid_t pid = -1;
+  if (int rc = setup.spawn(pid, executable, arguments); rc != 0) {
+    return FailedToStart{describeSpawnError(rc, executable, directory)};
+  }
+  UniqueFd pidFd = openPidFd(pid);
+  return std::unique_ptr<ChildProcess>(
+      new ChildProcess(pid, std::move(pidFd), std::move(out->read), std::move(err->read), limits));
+}
+
+ChildProcess::ChildProcess(pid_t pid, UniqueFd pidFd, UniqueFd out, UniqueFd err,
+                           CaptureLimits limits)
+    : pid_(pid),
+      pidFd_(std::move(pidFd)),
+      out_(std::move(out)),
+      err_(std::move(err)),
+      stdout_(limits.stdoutClusters, limits.stdoutBytes),
+      stderr_(limits.stderrClusters, limits.stderrBytes),
+      buffer_(kReadChunk) {
+  for (int fd : {out_.get(), err_.get()}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
+
+// Every child is waited for. One that outlived SIGKILL and its grace period
+// (stuck in the kernel) is left to a detached thread that reaps it later.
+ChildProcess::~ChildProcess() {
+  if (reaped_ || tryReap()) return;
+  ::kill(pid_, SIGKILL);
+  if (tryReap()) return;
+  std::thread([pid = pid_] {
+    int status;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+}
+
+bool ChildProcess::tryReap() {
+  if (reaped_) return true;
+  int status = 0;
+  pid_t r = ::waitpid(pid_, &status, WNOHANG);
+  if (r == pid_) {
+    reaped_ = true;
+    waitStatus_ = status;
+    pidFd_.reset();
+  }
+  return reaped_;
+}
+
+void ChildProcess::signal(int sig) {
+  if (!reaped_) ::kill(pid_, sig);
+}
+
+void ChildProcess::readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture) {
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer_.data(), buffer_.size());
+    if (n > 0) {
+      capture.append(std::string_view(buffer_.data(), static_cast<std::size_t>(n)));
+      if (static_cast<std::size_t>(n) < buffer_.size()) return;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    fd.reset();  // end of file or a read error: nothing more will come
+    return;
+  }
+}
+
+void ChildProcess::pump(int timeoutMs) {
+  pollfd fds[3];
+  nfds_t count = 0;
+  int outIndex = -1, errIndex = -1;
+  if (out_.valid()) fds[outIndex = static_cast<int>(count++)] = {out_.get(), POLLIN, 0};
+  if (err_.valid()) fds[errIndex = static_cast<int>(count++)] = {err_.get(), POLLIN, 0};
+  if (!reaped_ && pidFd_.valid()) fds[count++] = {pidFd_.get(), POLLIN, 0};
+  if (!reaped_ && !pidFd_.valid() && timeoutMs > kFallbackPollMs) timeoutMs = kFallbackPollMs;
+  if (::poll(fds, count, timeoutMs) <= 0) return;
+  if (outIndex >= 0 && fds[outIndex].revents) readFrom(out_, stdout_);
+  if (errIndex >= 0 && fds[errIndex].revents) readFrom(err_, stderr_);
+}
+
+bool ChildProcess::waitUntil(Clock::time_point deadline) {
+  while (!tryReap()) {
+    int timeoutMs = millisecondsUntil(deadline);
+    if (timeoutMs == 0) return false;
+    pump(timeoutMs);
+  }
+  return true;
+}
+
+void ChildProcess::drainRemaining(Clock::duration bound) {
+  auto deadline = Clock::now() + bound;
+  while (out_.valid() || err_.valid()) {
+    int timeoutMs = millisecondsUntil(deadline);
+    if (timeoutMs == 0) break;
+    pump(timeoutMs);
+  }
+  out_.reset();
+  err_.reset();
+}
+
+ChildOutcome ChildProcess::outcome() const {
+  if (!reaped_) return StillRunning{};
+  if (WIFSIGNALED(waitStatus_)) return Signaled{WTERMSIG(waitStatus_)};
+  return Exited{WEXITSTATUS(waitStatus_)};
+}
+
+std::string ChildProcess::takeStdout() { return stdout_.finish(); }
+std::string ChildProcess::takeStderr() { return stderr_.finish(); }
+
+}  // namespace vorn

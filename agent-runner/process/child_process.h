@@ -1,0 +1,89 @@
+// One child process from spawn to reaping, with its two output pipes drained
+// into bounded captures while it runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "common/unique_fd.h"
+#include "common/utf8_prefix_capture.h"
+
+namespace vorn {
+
+using Clock = std::chrono::steady_clock;
+
+/// How a child's run ended, as far as the runner knows.
+struct Exited {
+  int status;
+};
+struct Signaled {
+  int signal;
+};
+struct StillRunning {};
+struct FailedToStart {
+  std::string description;
+};
+using ChildOutcome = std::variant<Exited, Signaled, StillRunning, FailedToStart>;
+
+/// Limits of what is kept of each stream.
+struct CaptureLimits {
+  std::size_t stdoutClusters = 16000;
+  std::size_t stderrClusters = 8000;
+  // Bytes bound the memory a single enormous grapheme cluster could take.
+  std::size_t stdoutBytes = std::size_t{1} << 20;
+  std::size_t stderrBytes = std::size_t{1} << 19;
+};
+
+class ChildProcess {
+ public:
+  /// Starts `executable` (an absolute path, not searched) with `arguments`
+  /// in `directory` ("" = ours), stdout and stderr to pipes, stdin and the
+  /// environment inherited, signal dispositions and mask reset. On failure
+  /// the result holds the system's description.
+  static std::variant<std::unique_ptr<ChildProcess>, FailedToStart> spawn(
+      const std::string& executable, const std::vector<std::string>& arguments,
+      const std::string& directory, CaptureLimits limits = {});
+
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  /// Drains both pipes until the child ends or `deadline` passes; true when
+  /// it has ended (and been reaped).
+  bool waitUntil(Clock::time_point deadline);
+
+  /// Sends `signal` to the child itself (not its descendants), if still here.
+  void signal(int signal);
+
+  /// After the child is reaped: reads what is left in the pipes until end of
+  /// file or `bound`, so a descendant holding them cannot delay the answer.
+  void drainRemaining(Clock::duration bound);
+
+  /// The outcome and the cut, validated output. Call once, at the end.
+  ChildOutcome outcome() const;
+  std::string takeStdout();
+  std::string takeStderr();
+
+ private:
+  ChildProcess(pid_t pid, UniqueFd pidFd, UniqueFd out, UniqueFd err, CaptureLimits limits);
+  bool tryReap();
+  void pump(int timeoutMs);
+  void readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture);
+
+  pid_t pid_;
+  UniqueFd pidFd_;
+  UniqueFd out_;
+  UniqueFd err_;
+  text::Utf8PrefixCapture stdout_;
+  text::Utf8PrefixCapture stderr_;
+  std::vector<char> buffer_;
+  bool reaped_ = false;
+  int waitStatus_ = 0;
+};
+
+}  // namespace vorn

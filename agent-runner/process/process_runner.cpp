@@ -1,0 +1,88 @@
+#include "agent-runner/process/process_runner.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace VornAgentRunnerMain {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr double kMinimumTimeout = 0.1;
+// Far beyond any real limit, and safe to add to the clock.
+constexpr double kMaximumTimeout = 1e9;
+constexpr auto kTerminateGrace = 1500ms;
+constexpr auto kKillGrace = 1000ms;
+// How long a descendant that inherited the pipes may hold the answer.
+constexpr auto kLeftoverBound = 200ms;
+
+vorn::Clock::time_point deadlineAfter(double seconds) {
+  if (!(seconds >= kMinimumTimeout)) seconds = kMinimumTimeout;  // also NaN
+  seconds = std::min(seconds, kMaximumTimeout);
+  return vorn::Clock::now() +
+         std::chrono::duration_cast<vorn::Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+template <class... Handlers>
+struct Overloaded : Handlers... {
+  using Handlers::operator()...;
+};
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
+
+vorn::RunnerResponse exitAnswer(int status, std::string out, std::string err) {
+  if (status == 0) {
+    return vorn::success(
+        {.stdoutText = std::move(out), .stderrText = std::move(err), .exitStatus = 0});
+  }
+  return vorn::failure(
+      "exit_" + std::to_string(status),
+      {.stdoutText = std::move(out), .stderrText = std::move(err), .exitStatus = status});
+}
+
+}  // namespace
+
+bool waitForExit(vorn::ChildProcess& child, double timeout) {
+  if (child.waitUntil(deadlineAfter(timeout))) return true;
+  child.signal(SIGTERM);
+  if (child.waitUntil(vorn::Clock::now() + kTerminateGrace)) return true;
+  child.signal(SIGKILL);
+  return child.waitUntil(vorn::Clock::now() + kKillGrace);
+}
+
+vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string out,
+                               std::string err) {
+  return std::visit(Overloaded{
+                        [&](const vorn::Exited& e) {
+                          return exitAnswer(e.status, std::move(out), std::move(err));
+                        },
+                        [&](const vorn::Signaled& s) {
+                          return exitAnswer(s.signal, std::move(out), std::move(err));
+                        },
+                        [&](const vorn::StillRunning&) {
+                          return vorn::failure("timeout", {.stdoutText = std::move(out),
+                                                           .stderrText = std::move(err)});
+                        },
+                        [&](const vorn::FailedToStart& f) {
+                          return vorn::failure("spawn_failed: " + f.description);
+                        },
+                    },
+                    outcome);
+}
+
+vorn::RunnerResponse runProcess(const std::string& executable,
+                                const std::vector<std::string>& arguments,
+                                const std::string& directory, double timeout) {
+  auto spawned = vorn::ChildProcess::spawn(executable, arguments, directory);
+  if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
+  auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
+  bool ended = waitForExit(child, timeout);
+  child.drainRemaining(ended ? vorn::Clock::duration(kLeftoverBound)
+                             : vorn::Clock::duration::zero());
+  return answerFor(child.outcome(), child.takeStdout(), child.takeStderr());
+}
+
+}  // namespace VornAgentRunnerMain

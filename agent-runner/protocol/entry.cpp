@@ -1,0 +1,145 @@
+#include "agent-runner/protocol/entry.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <variant>
+
+#include "agent-runner/protocol/dispatch.h"
+#include "agent-runner/protocol/request_decoder.h"
+#include "agent-runner/protocol/response_encoder.h"
+#include "common/text.h"
+
+namespace VornAgentRunnerMain {
+namespace {
+
+constexpr std::string_view kNoRequest =
+    "expected JSON request on stdin, --json '<payload>', or --xpc";
+constexpr std::string_view kEncodeFailed =
+    R"({"ok":false,"error":"encode_failed","helper":"vorn-agent-runner"})";
+// A request is a JSON document in memory; beyond this it is refused rather
+// than letting a runaway writer exhaust memory.
+constexpr std::size_t kMaxRequestBytes = std::size_t{256} << 20;
+
+enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+bool hasArgument(std::span<const std::string_view> arguments, std::string_view wanted) {
+  for (auto a : arguments) {
+    if (a == wanted) return true;
+  }
+  return false;
+}
+
+void writeAll(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void writeAnswer(const vorn::RunnerResponse& response) {
+  writeAll(encodeToString(response) + "\n");
+}
+
+// The request after "--json", if there is one with an argument after it.
+std::optional<std::string_view> jsonArgument(std::span<const std::string_view> arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] != "--json") continue;
+    if (i + 1 < arguments.size()) return arguments[i + 1];
+    return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+struct StdinRead {
+  std::string bytes;
+  bool failed = false;
+  bool tooLarge = false;
+};
+
+StdinRead readStdin() {
+  StdinRead result;
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) result.failed = true;
+    if (n <= 0) return result;
+    if (result.bytes.size() + static_cast<std::size_t>(n) > kMaxRequestBytes) {
+      result.tooLarge = true;
+      return result;
+    }
+    result.bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+int answerRequest(std::string_view bytes) {
+  auto decoded = vorn::decodeRequest(bytes);
+  if (auto* error = std::get_if<vorn::DecodeError>(&decoded)) {
+    writeAnswer(vorn::failure("invalid JSON request: " + error->description));
+    return kExitUsage;
+  }
+  auto response = handle(std::get<vorn::RunnerRequest>(decoded));
+  writeAnswer(response);
+  return response.ok ? kExitOk : kExitFailed;
+}
+
+int answerStdin() {
+  StdinRead input = readStdin();
+  if (input.tooLarge) {
+    writeAnswer(vorn::failure("invalid JSON request: the request is larger than " +
+                              std::to_string(kMaxRequestBytes) + " bytes"));
+    return kExitUsage;
+  }
+  if (input.failed || input.bytes.empty()) {
+    writeAnswer(vorn::failure(std::string(kNoRequest)));
+    return kExitUsage;
+  }
+  return answerRequest(input.bytes);
+}
+
+// Until the service host exists, a process started as a service ends at once
+// without a word: a service that cannot serve must never look like one.
+int serveOverBus() { return kExitFailed; }
+
+}  // namespace
+
+std::string encodeToString(const vorn::RunnerResponse& response) {
+  auto text = vorn::encodeResponse(response);
+  return text ? std::move(*text) : std::string(kEncodeFailed);
+}
+
+std::string handleJSONText(std::string_view text) {
+  if (!vorn::text::isValidUtf8(text)) return encodeToString(vorn::failure("invalid_utf8_request"));
+  auto decoded = vorn::decodeRequest(text);
+  if (auto* error = std::get_if<vorn::DecodeError>(&decoded)) {
+    return encodeToString(vorn::failure("invalid JSON request: " + error->description));
+  }
+  return encodeToString(handle(std::get<vorn::RunnerRequest>(decoded)));
+}
+
+bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
+  if (hasArgument(arguments, "--xpc-service")) return true;
+  const char* raw = std::getenv("XPC_SERVICE_NAME");
+  if (raw == nullptr) return false;
+  std::string_view name = vorn::text::trim(raw);
+  if (name.empty() || name == "0") return false;
+  return name == kServiceName || name.ends_with("vorn-agent-runner") ||
+         name.find(kServiceName) != std::string_view::npos;
+}
+
+int main(std::span<const std::string_view> arguments) {
+  if (hasArgument(arguments, "--ping")) {
+    writeAnswer(vorn::success({.stdoutText = "pong"}));
+    return kExitOk;
+  }
+  if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
+  if (auto request = jsonArgument(arguments)) return answerRequest(*request);
+  return answerStdin();
+}
+
+}  // namespace VornAgentRunnerMain

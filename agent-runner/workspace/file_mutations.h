@@ -1,0 +1,31 @@
+// The changes the file operations make on disk, each answering a Status
+// whose description names the path and the system's error.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/status.h"
+
+namespace vorn {
+
+/// Creates `path` and its missing parents; an existing directory (or a link
+/// to one) is fine, anything else standing in the way is a failure.
+Status makeDirectories(const std::string& path);
+
+/// Replaces `path` with `content` atomically and durably: a temporary file in
+/// the same folder, written and synced, renamed over `path`, then the folder
+/// synced. A replaced file keeps its mode; the temporary file never survives
+/// a failure. `path` must not be a symbolic link (callers resolve it).
+Status writeFileAtomically(const std::string& path, std::string_view content);
+
+/// Removes the item at `path` itself: a link as a link, a directory with
+/// everything in it (links inside are never followed). Missing is success.
+Status removeItem(const std::string& path);
+
+/// Follows `path` through symbolic links to the first path that is not a
+/// link (it need not exist). Nothing when the chain loops or runs too long.
+std::optional<std::string> followLinks(const std::string& path);
+
+}  // namespace vorn

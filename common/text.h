@@ -1,0 +1,29 @@
+// Unicode text helpers shared by both programs. All strings are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vorn::text {
+
+/// Returns `s` without white space and line breaks at either end: tab, the
+/// space separators (Zs), U+000A..U+000D, U+0085, U+2028 and U+2029.
+/// Bytes that are not valid UTF-8 are never trimmed.
+std::string_view trim(std::string_view s);
+
+/// Returns `s` lowercased code point by code point (simple case mapping).
+/// Invalid UTF-8 is copied unchanged.
+std::string lowercase(std::string_view s);
+
+/// True when `s` is well-formed UTF-8 (no surrogates, no overlong forms).
+bool isValidUtf8(std::string_view s);
+
+/// Returns `s` with every ill-formed sequence replaced by U+FFFD.
+std::string toValidUtf8(std::string_view s);
+
+/// Returns the byte length of the first `maxClusters` extended grapheme
+/// clusters of `s`, which must be valid UTF-8.
+std::size_t graphemePrefixLength(std::string_view s, std::size_t maxClusters);
+
+}  // namespace vorn::text
