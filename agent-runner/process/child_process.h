@@ -72,8 +72,8 @@ class ChildProcess {
  private:
   ChildProcess(pid_t pid, UniqueFd pidFd, UniqueFd out, UniqueFd err, CaptureLimits limits);
   bool tryReap();
-  void pump(int timeoutMs);
-  void readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture);
+  std::size_t pump(int timeoutMs);
+  std::size_t readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture);
 
   pid_t pid_;
   UniqueFd pidFd_;
@@ -81,7 +81,7 @@ class ChildProcess {
   UniqueFd err_;
   text::Utf8PrefixCapture stdout_;
   text::Utf8PrefixCapture stderr_;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // uninitialised: only pages read into are touched
   bool reaped_ = false;
   int waitStatus_ = 0;
 };
