@@ -22,7 +22,8 @@ BENCHMARK(captureAsciiStream);
 
 void captureMultilingual(benchmark::State& state) {
   std::string text;
-  while (text.size() < (std::size_t{1} << 20)) text += "h\u00e9llo w\u00f6rld \u4f60\u597d \U0001F600 ";
+  while (text.size() < (std::size_t{1} << 20))
+    text += "h\u00e9llo w\u00f6rld \u4f60\u597d \U0001F600 ";
   for (auto _ : state) {
     vorn::text::Utf8PrefixCapture capture(16000, std::size_t{1} << 20);
     capture.append(text);

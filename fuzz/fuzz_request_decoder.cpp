@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     answer = vorn::failure("invalid JSON request: " + error->description);
   } else {
     const auto& request = std::get<vorn::RunnerRequest>(decoded);
-    answer = vorn::success({.path = request.path, .message = request.op,
-                            .stdoutText = request.content, .stderrText = request.command});
+    answer = vorn::success({.path = request.path,
+                            .message = request.op,
+                            .stdoutText = request.content,
+                            .stderrText = request.command});
   }
   std::string text = VornAgentRunnerMain::encodeToString(answer);
   if (!vorn::text::isValidUtf8(text) || text.empty() || text.front() != '{') std::abort();

@@ -45,8 +45,10 @@ void read(const json& v, std::optional<std::int64_t>& out) {
     out = static_cast<std::int64_t>(u);
   } else if (v.is_number_float()) {
     double d = v.get<double>();
-    // 2^63 is the first double past the signed 64-bit range.
-    if (!std::isfinite(d) || std::trunc(d) != d || d < -9223372036854775808.0 ||
+    // An integer literal past the 64-bit range arrives here rounded, and
+    // -9223372036854775809 rounds to exactly -2^63: a double of magnitude 2^63
+    // cannot tell a fitting value from an overflow, so both ends refuse it.
+    if (!std::isfinite(d) || std::trunc(d) != d || d <= -9223372036854775808.0 ||
         d >= 9223372036854775808.0) {
       throw FieldError{"expected an integer that fits 64 bits"};
     }
@@ -126,6 +128,11 @@ RunnerRequest decodeObject(const json& doc) {
 }  // namespace
 
 std::variant<RunnerRequest, DecodeError> decodeRequest(std::string_view bytes) {
+  // No JSON text holds a raw NUL, but nlohmann's lexer takes one for the end
+  // of input and would accept whatever came before it.
+  if (bytes.find('\0') != std::string_view::npos) {
+    return DecodeError{"the request contains a NUL byte"};
+  }
   try {
     return decodeObject(json::parse(bytes));
   } catch (const FieldError& e) {

@@ -17,7 +17,8 @@ struct DecodeError {
 /// Decodes one JSON object. Wrong types are errors (a number is no boolean,
 /// `count` must be integral and fit 64 bits, arrays hold only strings, a
 /// `timeout` must be finite); unknown keys are ignored; null means absent; of
-/// duplicate keys the last one counts. Never throws.
+/// duplicate keys the last one counts; a raw NUL byte anywhere is refused.
+/// Never throws.
 std::variant<RunnerRequest, DecodeError> decodeRequest(std::string_view bytes);
 
 }  // namespace vorn
