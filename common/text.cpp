@@ -121,6 +121,35 @@ std::string toValidUtf8(std::string_view s) {
   return out;
 }
 
+bool everyCodePoint(std::string_view s, bool (*accept)(std::int32_t)) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto d = decodeAt(s, i);
+    if (d.length <= 0 || !accept(d.cp)) return false;
+    i += static_cast<std::size_t>(d.length);
+  }
+  return true;
+}
+
+bool isAlphanumeric(std::int32_t codePoint) {
+  switch (utf8proc_category(codePoint)) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::size_t graphemePrefixLength(std::string_view s, std::size_t maxClusters) {
   if (maxClusters == 0) return 0;
   std::size_t clusters = 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,13 @@ bool isValidUtf8(std::string_view s);
 
 /// Returns `s` with every ill-formed sequence replaced by U+FFFD.
 std::string toValidUtf8(std::string_view s);
+
+/// True when `s` is valid UTF-8 and `accept` holds for each of its code points.
+bool everyCodePoint(std::string_view s, bool (*accept)(std::int32_t codePoint));
+
+/// Whether `codePoint` is a Unicode letter, mark or number (general
+/// categories L, M and N).
+bool isAlphanumeric(std::int32_t codePoint);
 
 /// Returns the byte length of the first `maxClusters` extended grapheme
 /// clusters of `s`, which must be valid UTF-8.

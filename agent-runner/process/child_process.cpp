@@ -63,6 +63,16 @@ std::string describeSpawnError(int err, const std::string& executable,
   return "cannot run '" + executable + "': " + std::strerror(err);
 }
 
+// A null-terminated array of C strings, optionally led by `first`.
+std::vector<char*> pointersTo(const std::vector<std::string>& items, const char* first) {
+  std::vector<char*> pointers;
+  pointers.reserve(items.size() + 2);
+  if (first) pointers.push_back(const_cast<char*>(first));
+  for (const auto& item : items) pointers.push_back(const_cast<char*>(item.c_str()));
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 class SpawnSetup {
  public:
   SpawnSetup() {
@@ -92,12 +102,13 @@ class SpawnSetup {
     posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   }
 
-  int spawn(pid_t& pid, const std::string& executable, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(executable.c_str()));
-    for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    return posix_spawn(&pid, executable.c_str(), &actions_, &attributes_, argv.data(), environ);
+  int spawn(pid_t& pid, const std::string& executable, const std::vector<std::string>& arguments,
+            const std::vector<std::string>* environment) {
+    std::vector<char*> argv = pointersTo(arguments, executable.c_str());
+    std::vector<char*> envp;
+    if (environment) envp = pointersTo(*environment, nullptr);
+    return posix_spawn(&pid, executable.c_str(), &actions_, &attributes_, argv.data(),
+                       environment ? envp.data() : environ);
   }
 
  private:
@@ -115,14 +126,15 @@ int millisecondsUntil(Clock::time_point deadline) {
 
 std::variant<std::unique_ptr<ChildProcess>, FailedToStart> ChildProcess::spawn(
     const std::string& executable, const std::vector<std::string>& arguments,
-    const std::string& directory, CaptureLimits limits) {
+    const std::string& directory, const std::vector<std::string>* environment,
+    CaptureLimits limits) {
   auto out = makePipe();
   auto err = makePipe();
   if (!out || !err) return FailedToStart{std::strerror(errno)};
   SpawnSetup setup;
   setup.prepare(out->write.get(), err->write.get(), directory);
   pid_t pid = -1;
-  if (int rc = setup.spawn(pid, executable, arguments); rc != 0) {
+  if (int rc = setup.spawn(pid, executable, arguments, environment); rc != 0) {
     return FailedToStart{describeSpawnError(rc, executable, directory)};
   }
   UniqueFd pidFd = openPidFd(pid);

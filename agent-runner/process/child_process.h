@@ -43,11 +43,13 @@ class ChildProcess {
  public:
   /// Starts `executable` (an absolute path, not searched) with `arguments`
   /// in `directory` ("" = ours), stdout and stderr to pipes, stdin and the
-  /// environment inherited, signal dispositions and mask reset. On failure
-  /// the result holds the system's description.
+  /// environment inherited (or `environment`, "NAME=value" entries, when
+  /// given), signal dispositions and mask reset. On failure the result holds
+  /// the system's description.
   static std::variant<std::unique_ptr<ChildProcess>, FailedToStart> spawn(
       const std::string& executable, const std::vector<std::string>& arguments,
-      const std::string& directory, CaptureLimits limits = {});
+      const std::string& directory, const std::vector<std::string>* environment = nullptr,
+      CaptureLimits limits = {});
 
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;

@@ -43,6 +43,19 @@ vorn::RunnerResponse exitAnswer(int status, std::string out, std::string err) {
       {.stdoutText = std::move(out), .stderrText = std::move(err), .exitStatus = status});
 }
 
+vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
+                                  const std::string& executable,
+                                  const std::vector<std::string>& arguments,
+                                  const std::string& directory, double timeout) {
+  auto spawned = vorn::ChildProcess::spawn(executable, arguments, directory, environment);
+  if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
+  auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
+  bool ended = waitForExit(child, timeout);
+  child.drainRemaining(ended ? vorn::Clock::duration(kLeftoverBound)
+                             : vorn::Clock::duration::zero());
+  return answerFor(child.outcome(), child.takeStdout(), child.takeStderr());
+}
+
 }  // namespace
 
 bool waitForExit(vorn::ChildProcess& child, double timeout) {
@@ -76,13 +89,14 @@ vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string ou
 vorn::RunnerResponse runProcess(const std::string& executable,
                                 const std::vector<std::string>& arguments,
                                 const std::string& directory, double timeout) {
-  auto spawned = vorn::ChildProcess::spawn(executable, arguments, directory);
-  if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
-  auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
-  bool ended = waitForExit(child, timeout);
-  child.drainRemaining(ended ? vorn::Clock::duration(kLeftoverBound)
-                             : vorn::Clock::duration::zero());
-  return answerFor(child.outcome(), child.takeStdout(), child.takeStderr());
+  return runProcessIn(nullptr, executable, arguments, directory, timeout);
+}
+
+vorn::RunnerResponse runProcessWithEnvironment(const std::vector<std::string>& environment,
+                                               const std::string& executable,
+                                               const std::vector<std::string>& arguments,
+                                               const std::string& directory, double timeout) {
+  return runProcessIn(&environment, executable, arguments, directory, timeout);
 }
 
 }  // namespace VornAgentRunnerMain

@@ -24,6 +24,13 @@ vorn::RunnerResponse runProcess(const std::string& executable,
                                 const std::vector<std::string>& arguments,
                                 const std::string& directory, double timeout);
 
+/// runProcess with `environment` ("NAME=value" entries) in place of the
+/// runner's own.
+vorn::RunnerResponse runProcessWithEnvironment(const std::vector<std::string>& environment,
+                                               const std::string& executable,
+                                               const std::vector<std::string>& arguments,
+                                               const std::string& directory, double timeout);
+
 /// The answer for a finished run, built in one place for every caller.
 vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string stdoutText,
                                std::string stderrText);

@@ -3,6 +3,11 @@
 #include <exception>
 #include <string>
 
+#include "agent-runner/git/branches.h"
+#include "agent-runner/git/diff_apply.h"
+#include "agent-runner/git/index_commit.h"
+#include "agent-runner/git/inspection.h"
+#include "agent-runner/git/restore.h"
 #include "agent-runner/process/shell.h"
 #include "agent-runner/workspace/file_operations.h"
 #include "common/text.h"
@@ -15,8 +20,23 @@ vorn::RunnerResponse ping(const vorn::RunnerRequest&) {
 }
 
 constexpr OperationEntry kOperations[] = {
-    {"ping", ping},   {"write_file", writeFile}, {"mkdir", mkdir}, {"delete_file", deleteFile},
+    {"ping", ping},
+    {"write_file", writeFile},
+    {"mkdir", mkdir},
+    {"delete_file", deleteFile},
     {"shell", shell},
+    {"apply_diff", applyDiff},
+    {"git_stage", gitStage},
+    {"git_unstage", gitUnstage},
+    {"git_commit", gitCommit},
+    {"git_push", gitPush},
+    {"git_branch_create", gitBranchCreate},
+    {"git_branch_switch", gitBranchSwitch},
+    {"git_branch_list", gitBranchList},
+    {"git_restore", gitRestore},
+    {"git_status", gitStatus},
+    {"git_log", gitLog},
+    {"git_diff", gitDiff},
 };
 
 }  // namespace

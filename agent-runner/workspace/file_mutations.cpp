@@ -74,7 +74,8 @@ Status syncFolder(const std::string& folder) {
   return Status::success();
 }
 
-Status fillAndReplace(TemporaryFile& temp, const std::string& path, std::string_view content) {
+Status fillAndReplace(TemporaryFile& temp, const std::string& path, std::string_view content,
+                      Durability durability) {
   struct stat old;
   if (::stat(path.c_str(), &old) == 0) {
     if (S_ISDIR(old.st_mode)) return Status::fromErrno(path, EISDIR);
@@ -86,7 +87,9 @@ Status fillAndReplace(TemporaryFile& temp, const std::string& path, std::string_
     }
   }
   if (auto s = writeAll(temp.fd.get(), content, path); !s.ok()) return s;
-  if (::fsync(temp.fd.get()) != 0) return Status::fromErrno(path);
+  if (durability == Durability::kSynced && ::fsync(temp.fd.get()) != 0) {
+    return Status::fromErrno(path);
+  }
   if (::close(temp.fd.release()) != 0) return Status::fromErrno(path);
   if (::rename(temp.path.c_str(), path.c_str()) != 0) return Status::fromErrno(path);
   return Status::success();
@@ -137,18 +140,19 @@ Status makeDirectories(const std::string& path) {
   return Status::success();
 }
 
-Status writeFileAtomically(const std::string& path, std::string_view content) {
+Status writeFileAtomically(const std::string& path, std::string_view content,
+                           Durability durability) {
   std::string folder = parentPath(path);
   if (folder.empty()) folder = ".";
   int err = 0;
   auto temp = createTemporaryNextTo(folder, err);
   if (!temp) return Status::fromErrno(path, err);
-  Status status = fillAndReplace(*temp, path, content);
+  Status status = fillAndReplace(*temp, path, content, durability);
   if (!status.ok()) {
     ::unlink(temp->path.c_str());
     return status;
   }
-  return syncFolder(folder);
+  return durability == Durability::kSynced ? syncFolder(folder) : Status::success();
 }
 
 Status removeItem(const std::string& path) {

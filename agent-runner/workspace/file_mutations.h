@@ -14,11 +14,18 @@ namespace vorn {
 /// to one) is fine, anything else standing in the way is a failure.
 Status makeDirectories(const std::string& path);
 
-/// Replaces `path` with `content` atomically and durably: a temporary file in
-/// the same folder, written and synced, renamed over `path`, then the folder
-/// synced. A replaced file keeps its mode; the temporary file never survives
+/// Whether a write must reach the disk before it counts as done.
+enum class Durability {
+  kSynced,     // the file and its folder are synced: a crash cannot lose it
+  kTransient,  // a scratch file that lives for one request: no syncs
+};
+
+/// Replaces `path` with `content` atomically: a temporary file in the same
+/// folder, written (and synced), renamed over `path` (then the folder
+/// synced). A replaced file keeps its mode; the temporary file never survives
 /// a failure. `path` must not be a symbolic link (callers resolve it).
-Status writeFileAtomically(const std::string& path, std::string_view content);
+Status writeFileAtomically(const std::string& path, std::string_view content,
+                           Durability durability = Durability::kSynced);
 
 /// Removes the item at `path` itself: a link as a link, a directory with
 /// everything in it (links inside are never followed). Missing is success.

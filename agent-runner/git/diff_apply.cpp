@@ -1,0 +1,109 @@
+// The scratch file lives in the workspace root so git reads it from the
+// same file system; it is named so that a leftover is recognisable and
+// removed by a guard on every path that created it.
+#include "agent-runner/git/diff_apply.h"
+
+#include <unistd.h>
+
+#include "agent-runner/git/diff_paths.h"
+#include "agent-runner/git/git_invocation.h"
+#include "agent-runner/git/git_rules.h"
+#include "agent-runner/workspace/authorize.h"
+#include "agent-runner/workspace/file_mutations.h"
+#include "common/text.h"
+#include "common/uuid.h"
+
+namespace VornAgentRunnerMain {
+namespace {
+
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::string path) : path_(std::move(path)) {}
+  ~ScratchFile() { ::unlink(path_.c_str()); }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// A quoted name is judged as git will read it, as well as as written.
+bool everyPathAuthorized(const std::vector<std::string>& paths, const std::string& root) {
+  for (const auto& path : paths) {
+    if (!authorize(path, root, {})) return false;
+    auto unquoted = unquoteDiffPath(path);
+    if (unquoted && !authorize(*unquoted, root, {})) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> applyArguments(bool dryRun, const std::string& file) {
+  std::vector<std::string> args{"apply"};
+  if (dryRun) args.emplace_back("--check");
+  args.push_back(file);
+  return args;
+}
+
+// Run from below the repository's top, git apply leaves out the patches for
+// paths elsewhere and still succeeds. Its verbose check names them.
+std::vector<std::string> pathsGitWouldSkip(const std::string& root, const std::string& file,
+                                           double timeout) {
+  if (isWorkingTreeTop(root)) return {};
+  // The untranslated wording is the one parsed.
+  auto probe = runGit({"apply", "--check", "-v", file}, root, timeout, {"LC_ALL=C"});
+  return skippedPatchNames(probe.stderr_text.value_or(""));
+}
+
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string text;
+  for (const auto& item : items) {
+    if (!text.empty()) text += separator;
+    text += item;
+  }
+  return text;
+}
+
+vorn::RunnerResponse answerFor(const vorn::RunnerResponse& run, bool dryRun,
+                               std::vector<std::string> affected) {
+  if (!run.ok) {
+    std::string text =
+        firstNonEmptyOutput({&run.stderr_text, &run.stdout_text, &run.error}, "git apply failed");
+    return gitFailure(run, std::move(text), std::move(affected));
+  }
+  std::string message = dryRun ? "Diff is valid" : "Diff applied";
+  std::string detail = firstNonEmptyOutput({&run.stderr_text, &run.stdout_text}, "");
+  if (!detail.empty()) message += ": " + detail;
+  return gitSuccess(run, std::move(message), std::move(affected));
+}
+
+}  // namespace
+
+vorn::RunnerResponse applyDiff(const vorn::RunnerRequest& request) {
+  std::string text = request.diff.value_or("");
+  if (vorn::text::trim(text).empty()) return vorn::failure("diff is required");
+  if (!text.ends_with('\n')) text += '\n';
+  auto preamble = repositoryPreamble(request);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
+  const auto& root = std::get<std::string>(preamble);
+
+  auto affected = collectAffectedPaths(text);
+  if (!everyPathAuthorized(affected, root)) {
+    return vorn::failure("path_outside_workspace", {.affectedPaths = affected});
+  }
+  ScratchFile scratch(root + "/.vorn-agent-runner-" + vorn::newUuid() + ".diff");
+  if (auto s = vorn::writeFileAtomically(scratch.path(), text, vorn::Durability::kTransient);
+      !s.ok()) {
+    return vorn::failure("diff_temp_write_failed: " + s.description());
+  }
+  double timeout = standardGitTimeout(request);
+  if (auto skipped = pathsGitWouldSkip(root, scratch.path(), timeout); !skipped.empty()) {
+    return vorn::failure("skipped_outside_workspace_root: " + joined(skipped, ", "),
+                         {.affectedPaths = std::move(affected)});
+  }
+  bool dryRun = request.dry_run.value_or(false);
+  auto run = runGit(applyArguments(dryRun, scratch.path()), root, timeout);
+  return answerFor(run, dryRun, std::move(affected));
+}
+
+}  // namespace VornAgentRunnerMain

@@ -1,0 +1,84 @@
+#include "agent-runner/git/git_invocation.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+#include "agent-runner/process/process_runner.h"
+
+extern char** environ;
+
+namespace VornAgentRunnerMain {
+namespace {
+
+constexpr const char* kGit = "/usr/bin/git";
+constexpr double kProbeTimeout = 5;
+
+// A caller's shell may carry these for a repository of its own; inherited,
+// they would make git act on that repository instead of the workspace's.
+constexpr std::string_view kRepositoryLocators[] = {
+    "GIT_DIR",
+    "GIT_WORK_TREE",
+    "GIT_INDEX_FILE",
+    "GIT_OBJECT_DIRECTORY",
+    "GIT_ALTERNATE_OBJECT_DIRECTORIES",
+    "GIT_COMMON_DIR",
+    "GIT_NAMESPACE",
+};
+
+std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+bool isNamedIn(std::string_view name, const std::vector<std::string>& entries) {
+  for (const auto& entry : entries) {
+    if (nameOf(entry) == name) return true;
+  }
+  return false;
+}
+
+bool isLocator(std::string_view name) {
+  for (auto locator : kRepositoryLocators) {
+    if (name == locator) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> gitEnvironment(char* const* environment,
+                                        const std::vector<std::string>& extra) {
+  // No run waits out its limit at a credential prompt nobody can answer.
+  std::vector<std::string> overrides{"GIT_TERMINAL_PROMPT=0"};
+  overrides.insert(overrides.end(), extra.begin(), extra.end());
+  std::vector<std::string> result;
+  for (char* const* entry = environment; entry && *entry; ++entry) {
+    std::string_view name = nameOf(*entry);
+    if (!isLocator(name) && !isNamedIn(name, overrides)) result.emplace_back(*entry);
+  }
+  result.insert(result.end(), overrides.begin(), overrides.end());
+  return result;
+}
+
+vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
+                            double timeout, const std::vector<std::string>& extraEnvironment) {
+  auto environment = gitEnvironment(environ, extraEnvironment);
+  // Asked on every run: git may be installed or removed while a service runs.
+  if (::access(kGit, X_OK) == 0) {
+    return runProcessWithEnvironment(environment, kGit, args, directory, timeout);
+  }
+  std::vector<std::string> viaEnv{"git"};
+  viaEnv.insert(viaEnv.end(), args.begin(), args.end());
+  return runProcessWithEnvironment(environment, "/usr/bin/env", viaEnv, directory, timeout);
+}
+
+bool isWorkingTreeTop(const std::string& path) {
+  struct stat st;
+  return ::stat((path + "/.git").c_str(), &st) == 0;
+}
+
+bool isGitRepo(const std::string& path) {
+  if (isWorkingTreeTop(path)) return true;
+  return runGit({"rev-parse", "--show-toplevel"}, path, kProbeTimeout).ok;
+}
+
+}  // namespace VornAgentRunnerMain
