@@ -23,7 +23,7 @@ vorn::RunnerResponse checkout(const vorn::RunnerRequest& request, const Checkout
   auto preamble = repositoryPreamble(request);
   if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
   const auto& root = std::get<std::string>(preamble);
-  auto name = validateBranchName(branchText(request.name, request.branch));
+  auto name = validateBranchName(firstPresentTrimmed(request.name, request.branch));
   if (!name) return vorn::failure("invalid_branch");
   auto args = form.args;
   args.push_back(*name);
@@ -42,7 +42,7 @@ std::optional<std::string> currentBranch(const std::string& root) {
 // The arguments after "push", or the answer that refuses the request.
 OrAnswer<std::vector<std::string>> pushTargets(const vorn::RunnerRequest& request,
                                                const std::string& remote, const std::string& root) {
-  std::string branch = branchText(request.branch, request.name);
+  std::string branch = firstPresentTrimmed(request.branch, request.name);
   if (request.set_upstream.value_or(false)) {
     auto name = branch.empty() ? currentBranch(root) : validateBranchName(branch);
     if (!name) {

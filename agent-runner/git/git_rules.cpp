@@ -81,8 +81,8 @@ vorn::RunnerResponse gitSuccess(const vorn::RunnerResponse& run, std::string mes
                         .exitStatus = 0});
 }
 
-std::string branchText(const std::optional<std::string>& first,
-                       const std::optional<std::string>& second) {
+std::string firstPresentTrimmed(const std::optional<std::string>& first,
+                                const std::optional<std::string>& second) {
   const auto& chosen = first ? first : second;
   return chosen ? std::string(vorn::text::trim(*chosen)) : std::string();
 }

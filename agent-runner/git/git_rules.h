@@ -57,9 +57,9 @@ vorn::RunnerResponse gitFailure(const vorn::RunnerResponse& run, std::string tex
 vorn::RunnerResponse gitSuccess(const vorn::RunnerResponse& run, std::string message,
                                 std::optional<std::vector<std::string>> affectedPaths = {});
 
-/// The branch text of a request: the first present of `first` and `second`,
+/// The first present of two request fields (`name` else `branch`, say),
 /// trimmed; "" when neither is.
-std::string branchText(const std::optional<std::string>& first,
-                       const std::optional<std::string>& second);
+std::string firstPresentTrimmed(const std::optional<std::string>& first,
+                                const std::optional<std::string>& second);
 
 }  // namespace VornAgentRunnerMain

@@ -10,6 +10,8 @@
 #include "agent-runner/git/restore.h"
 #include "agent-runner/process/shell.h"
 #include "agent-runner/workspace/file_operations.h"
+#include "agent-runner/worktree/delivery.h"
+#include "agent-runner/worktree/worktrees.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -37,6 +39,9 @@ constexpr OperationEntry kOperations[] = {
     {"git_status", gitStatus},
     {"git_log", gitLog},
     {"git_diff", gitDiff},
+    {"git_worktree_add", gitWorktreeAdd},
+    {"git_worktree_remove", gitWorktreeRemove},
+    {"git_deliver", gitDeliver},
 };
 
 }  // namespace
