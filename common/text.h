@@ -17,6 +17,10 @@ std::string_view trim(std::string_view s);
 /// Invalid UTF-8 is copied unchanged.
 std::string lowercase(std::string_view s);
 
+/// The index of the first byte at or after `i` that is not ASCII, or
+/// `s.size()`. Scans 64-byte blocks at a time.
+std::size_t skipAscii(std::string_view s, std::size_t i);
+
 /// True when `s` is well-formed UTF-8 (no surrogates, no overlong forms).
 bool isValidUtf8(std::string_view s);
 

@@ -3,6 +3,8 @@
 // which keeps gigabytes of plain output cheap to check.
 #include "common/utf8_prefix_capture.h"
 
+#include "common/text.h"
+
 #include <utf8proc.h>
 
 #include <algorithm>
@@ -23,23 +25,6 @@ bool decode(std::string_view bytes, std::int32_t& cp) {
   auto n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(bytes.data()),
                             static_cast<utf8proc_ssize_t>(bytes.size()), &cp);
   return n == static_cast<utf8proc_ssize_t>(bytes.size());
-}
-
-// Blocks of 64 bytes are OR-ed word by word, which compilers turn into
-// vector code: gigabytes of ASCII cost little more than reading them.
-std::size_t skipAscii(std::string_view s, std::size_t i) {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-  constexpr std::size_t kBlock = 64;
-  while (i + kBlock <= s.size()) {
-    std::uint64_t words[kBlock / 8];
-    std::memcpy(words, s.data() + i, kBlock);
-    std::uint64_t any = 0;
-    for (auto w : words) any |= w;
-    if (any & kHighBits) break;
-    i += kBlock;
-  }
-  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
-  return i;
 }
 
 }  // namespace
@@ -81,7 +66,7 @@ void Utf8PrefixCapture::consume(std::string_view s) {
   std::size_t i = 0;
   while (i < s.size()) {
     if (full_) {
-      i = skipAscii(s, i);
+      i = text::skipAscii(s, i);
       if (i == s.size()) return;
     }
     auto lead = static_cast<unsigned char>(s[i]);

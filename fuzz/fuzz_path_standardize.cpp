@@ -17,6 +17,7 @@ class FakeView final : public vorn::FileSystemView {
   bool exists(const std::string& path) const override {
     return path == "/" || path == "/w" || path.starts_with("/w/");
   }
+  bool isSymbolicLink(const std::string&) const override { return false; }
   std::optional<std::string> realPath(const std::string& path) const override {
     return exists(path) ? std::optional<std::string>(path) : std::nullopt;
   }

@@ -30,10 +30,11 @@ class ScratchFile {
 
 // A quoted name is judged as git will read it, as well as as written.
 bool everyPathAuthorized(const std::vector<std::string>& paths, const std::string& root) {
+  PathAuthorizer authorizer(root, {});
   for (const auto& path : paths) {
-    if (!authorize(path, root, {})) return false;
+    if (!authorizer.authorize(path)) return false;
     auto unquoted = unquoteDiffPath(path);
-    if (unquoted && !authorize(*unquoted, root, {})) return false;
+    if (unquoted && !authorizer.authorize(*unquoted)) return false;
   }
   return true;
 }

@@ -32,10 +32,11 @@ std::string repositoryRelativePath(const std::string& path, const std::string& r
 
 OrAnswer<std::vector<std::string>> authorizedRelativePaths(const std::vector<std::string>& targets,
                                                            const std::string& root) {
+  PathAuthorizer authorizer(root, {});
   std::vector<std::string> relative;
   relative.reserve(targets.size());
   for (const auto& target : targets) {
-    auto path = authorize(target, root, {});
+    auto path = authorizer.authorize(target);
     if (!path) return vorn::failure("path_outside_workspace");
     relative.push_back(repositoryRelativePath(*path, root));
   }

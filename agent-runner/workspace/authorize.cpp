@@ -28,19 +28,6 @@ std::optional<std::string> findAnchor(const std::string& candidate,
   }
 }
 
-// Extra roots get the same trimming and tilde expansion as the workspace
-// root, so "~/notes" means what the caller meant.
-std::vector<std::string> allowedRoots(const std::string& workspaceRoot,
-                                      const std::vector<std::string>& extraRoots,
-                                      const vorn::FileSystemView& fs) {
-  std::vector<std::string> roots;
-  if (!workspaceRoot.empty()) roots.push_back(vorn::standardizePath(workspaceRoot));
-  for (const auto& extra : extraRoots) {
-    if (auto root = resolveRoot(extra, fs); !root.empty()) roots.push_back(std::move(root));
-  }
-  return roots;
-}
-
 }  // namespace
 
 std::string resolveRoot(const std::optional<std::string>& root, const vorn::FileSystemView& fs) {
@@ -49,27 +36,63 @@ std::string resolveRoot(const std::optional<std::string>& root, const vorn::File
   return vorn::standardizePath(vorn::expandTilde(trimmed, fs));
 }
 
+// Extra roots get the same trimming and tilde expansion as the workspace
+// root, so "~/notes" means what the caller meant.
+PathAuthorizer::PathAuthorizer(std::string workspaceRoot,
+                               const std::vector<std::string>& extraRoots,
+                               const vorn::FileSystemView& fs)
+    : workspaceRoot_(std::move(workspaceRoot)), fs_(fs) {
+  if (!workspaceRoot_.empty()) roots_.push_back({vorn::standardizePath(workspaceRoot_), {}});
+  for (const auto& extra : extraRoots) {
+    if (auto root = resolveRoot(extra, fs); !root.empty()) roots_.push_back({std::move(root), {}});
+  }
+}
+
+// A root that does not exist is compared as written.
+const std::string& PathAuthorizer::realRoot(Root& root) {
+  if (!root.real) root.real = fs_.realPath(root.lexical).value_or(root.lexical);
+  return *root.real;
+}
+
+// An anchor that is not a link lies where its folder really is; only the
+// folders' real paths need resolving, once each.
+std::optional<std::string> PathAuthorizer::realAnchor(const std::string& anchor) {
+  std::string folder = vorn::parentPath(anchor);
+  std::string_view name = std::string_view(anchor).substr(folder.size() + (folder == "/" ? 0 : 1));
+  if (folder.empty() || anchor == "/" || name == ".." || fs_.isSymbolicLink(anchor)) {
+    return fs_.realPath(anchor);
+  }
+  auto cached = realFolders_.find(folder);
+  if (cached == realFolders_.end()) {
+    cached = realFolders_.emplace(folder, fs_.realPath(folder)).first;
+  }
+  if (!cached->second) return std::nullopt;
+  const std::string& real = *cached->second;
+  return (real == "/" ? real : real + "/") + std::string(name);
+}
+
+std::optional<std::string> PathAuthorizer::authorize(std::string_view path) {
+  std::string expanded = vorn::expandTilde(vorn::text::trim(path), fs_);
+  if (!expanded.starts_with('/')) {
+    if (workspaceRoot_.empty()) return std::nullopt;
+    expanded = workspaceRoot_ + "/" + expanded;
+  }
+  std::string candidate = vorn::standardizePath(expanded);
+  if (roots_.empty()) return std::nullopt;
+  auto anchor = findAnchor(candidate, fs_);
+  if (!anchor) return std::nullopt;
+  auto real = realAnchor(*anchor);
+  if (!real) return std::nullopt;
+  for (auto& root : roots_) {
+    if (isInside(candidate, root.lexical) && isInside(*real, realRoot(root))) return candidate;
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> authorize(std::string_view path, const std::string& workspaceRoot,
                                      const std::vector<std::string>& extraRoots,
                                      const vorn::FileSystemView& fs) {
-  std::string expanded = vorn::expandTilde(vorn::text::trim(path), fs);
-  if (!expanded.starts_with('/')) {
-    if (workspaceRoot.empty()) return std::nullopt;
-    expanded = workspaceRoot + "/" + expanded;
-  }
-  std::string candidate = vorn::standardizePath(expanded);
-  auto roots = allowedRoots(workspaceRoot, extraRoots, fs);
-  if (roots.empty()) return std::nullopt;
-  auto anchor = findAnchor(candidate, fs);
-  if (!anchor) return std::nullopt;
-  auto realAnchor = fs.realPath(*anchor);
-  if (!realAnchor) return std::nullopt;
-  for (const auto& root : roots) {
-    if (!isInside(candidate, root)) continue;
-    std::string realRoot = fs.realPath(root).value_or(root);
-    if (isInside(*realAnchor, realRoot)) return candidate;
-  }
-  return std::nullopt;
+  return PathAuthorizer(workspaceRoot, extraRoots, fs).authorize(path);
 }
 
 }  // namespace VornAgentRunnerMain

@@ -14,6 +14,8 @@ class FileSystemView {
   /// True when something exists at `path`, following symbolic links (a
   /// dangling link does not exist).
   virtual bool exists(const std::string& path) const = 0;
+  /// True when `path` itself is a symbolic link (not following it).
+  virtual bool isSymbolicLink(const std::string& path) const = 0;
   /// The path with every symbolic link resolved, for an existing path.
   virtual std::optional<std::string> realPath(const std::string& path) const = 0;
   /// The home directory of `user`, or of the current user when empty.

@@ -28,6 +28,11 @@ class PosixFileSystemView final : public FileSystemView {
     return ::stat(path.c_str(), &st) == 0;
   }
 
+  bool isSymbolicLink(const std::string& path) const override {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  }
+
   std::optional<std::string> realPath(const std::string& path) const override {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) return std::nullopt;

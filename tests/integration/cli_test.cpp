@@ -265,10 +265,11 @@ TEST(CliModes, OtherServiceNamesKeepTheNormalMode) {
   }
 }
 
-TEST(CliStdin, NulBytesAreADecodeError) {
+TEST(CliStdin, RawControlBytesAreADecodeError) {
   expectAnswer(runRunner({}, "{\"op\":\"ping\"}\0"s),
-               refusal(kDecodeError + "the request contains a NUL byte"), 2);
+               refusal(kDecodeError + "control character 0 outside an escape (at byte 13)"), 2);
   expectDecodeError(runRunner({}, "{\"op\":\"pi\0ng\"}"s));
+  expectDecodeError(runRunner({}, "{\"op\":\"pi\x1cng\"}"s));
 }
 
 TEST(CliStdin, DeepNestingIsRefusedWithoutCrashing) {

@@ -22,6 +22,7 @@ using VornAgentRunnerMain::resolveRoot;
 class FakeHomes final : public vorn::FileSystemView {
  public:
   bool exists(const std::string&) const override { return false; }
+  bool isSymbolicLink(const std::string&) const override { return false; }
   std::optional<std::string> realPath(const std::string&) const override { return std::nullopt; }
   std::optional<std::string> homeDirectory(std::string_view user) const override {
     if (user.empty()) return "/home/me";
