@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -333,6 +334,21 @@ TEST_F(CliWorkspace, TenMegabyteContentOverStdin) {
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(answer.value("written_bytes", 0u), content.size());
   EXPECT_TRUE(slurp(root_ + "/big.txt") == content);
+}
+
+TEST_F(CliWorkspace, GitAnswersCarryGitsTextExactly) {
+  ASSERT_EQ(std::system(("git init -q -b main '" + root_ + "'").c_str()), 0);
+  std::ofstream(root_ + "/a.txt") << "a\n";
+  json status = {{"op", "git_status"}, {"workspace_root", root_}};
+  expectAnswer(runRunner({"--json", status.dump()}, "", {"GIT_DIR=/nonexistent"}),
+               R"({"exit_status":0,"helper":"vorn-agent-runner","message":"status","ok":true,)"
+               R"("pid":PID,"stderr":"","stdout":"## No commits yet on main\n?? a.txt\n"})",
+               0);
+  json outside = {{"op", "git_worktree_add"},
+                  {"workspace_root", root_},
+                  {"worktree_path", "elsewhere"},
+                  {"branch", "b"}};
+  expectAnswer(runRunner({}, outside.dump()), refusal("worktree_not_in_isolation_area"), 1);
 }
 
 }  // namespace
