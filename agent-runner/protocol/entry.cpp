@@ -10,6 +10,7 @@
 #include "agent-runner/protocol/dispatch.h"
 #include "agent-runner/protocol/request_decoder.h"
 #include "agent-runner/protocol/response_encoder.h"
+#include "agent-runner/protocol/xpc_service.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -102,9 +103,7 @@ int answerStdin() {
   return answerRequest(input.bytes);
 }
 
-// Until the service host exists, a process started as a service ends at once
-// without a word: a service that cannot serve must never look like one.
-int serveOverBus() { return kExitFailed; }
+int serveOverBus() { return VornAgentRunnerXPCService().run(); }
 
 }  // namespace
 

@@ -7,12 +7,13 @@
 #include <string_view>
 
 #include "agent-runner/protocol/runner_response.h"
+#include "agent-runner/protocol/xpc_service.h"
 
 namespace VornAgentRunnerMain {
 
 /// The bus name under which the runner serves; `XPC_SERVICE_NAME` is
 /// compared against it.
-inline constexpr std::string_view kServiceName = "dev.vorn.AgentRunner";
+inline constexpr std::string_view kServiceName = VornAgentRunnerXPCService::kName.busName;
 
 /// The JSON text of `response`, or the fixed `encode_failed` text. Never fails.
 std::string encodeToString(const vorn::RunnerResponse& response);
