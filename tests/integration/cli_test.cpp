@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -241,7 +242,10 @@ TEST(CliModes, EmptyJsonArgumentIsADecodeErrorNotAMissingRequest) {
   expectDecodeError(runRunner({"--json", ""}, R"({"op":"ping"})"));
 }
 
-TEST(CliModes, ServiceInvocationEndsSilentlyWithStatusOne) {
+// Every way of asking for service mode is taken; without a bus to serve on,
+// the process says why in one line and ends with status 1, writing nothing
+// on standard output and reading no request.
+TEST(CliModes, ServiceInvocationWithoutABusSaysSoAndEndsWithStatusOne) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> invocations = {
       {{"--xpc-service"}, ""},
       {{"--json", R"({"op":"ping"})", "--xpc-service"}, ""},
@@ -250,13 +254,15 @@ TEST(CliModes, ServiceInvocationEndsSilentlyWithStatusOne) {
       {{}, "XPC_SERVICE_NAME=application.dev.vorn.AgentRunner.4711"},
       {{}, "XPC_SERVICE_NAME=com.example.vorn-agent-runner"},
   };
+  const std::string noBus = "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/vorn-bus";
   for (const auto& [arguments, environment] : invocations) {
-    Exchange run = runRunner(
-        arguments, R"({"op":"ping"})",
-        environment.empty() ? std::vector<std::string>{} : std::vector<std::string>{environment});
+    std::vector<std::string> env{noBus};
+    if (!environment.empty()) env.push_back(environment);
+    Exchange run = runRunner(arguments, R"({"op":"ping"})", env);
     EXPECT_EQ(run.status, 1) << environment;
     EXPECT_EQ(run.out, "") << environment;
-    EXPECT_EQ(run.err, "") << environment;
+    EXPECT_TRUE(run.err.starts_with("cannot reach the session bus: ")) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
   }
 }
 
