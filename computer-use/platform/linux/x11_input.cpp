@@ -1,0 +1,244 @@
+// Every event of an operation is made first (keycodes resolved, points
+// checked) and only then posted, so a refusal posts nothing. The events go
+// out back to back and one XSync waits for the server to have taken them; no
+// sleeps anywhere.
+#include "computer-use/platform/linux/x11_input.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace vorn::platform::x11 {
+namespace {
+
+struct KeySymOfKey {
+  Key key;
+  KeySym keysym;
+};
+
+constexpr KeySymOfKey kKeySyms[] = {
+    {Key::kA, XK_a},
+    {Key::kZ, XK_z},
+    {Key::kX, XK_x},
+    {Key::kC, XK_c},
+    {Key::kV, XK_v},
+    {Key::kReturn, XK_Return},
+    {Key::kTab, XK_Tab},
+    {Key::kSpace, XK_space},
+    {Key::kDelete, XK_BackSpace},
+    {Key::kEscape, XK_Escape},
+    {Key::kLeftArrow, XK_Left},
+    {Key::kRightArrow, XK_Right},
+    {Key::kDownArrow, XK_Down},
+    {Key::kUpArrow, XK_Up},
+};
+
+struct ModifierKey {
+  ModifierFlags flag;
+  KeySym keysym;
+  int mapIndex;  // the modifier a freshly bound keycode is added to
+};
+
+// Pressed in this order, released in the reverse one.
+constexpr ModifierKey kModifierKeys[] = {
+    {kControlFlag, XK_Control_L, ControlMapIndex},
+    {kAlternateFlag, XK_Alt_L, Mod1MapIndex},
+    {kShiftFlag, XK_Shift_L, ShiftMapIndex},
+    {kCommandFlag, XK_Super_L, Mod4MapIndex},
+};
+
+unsigned int buttonNumber(MouseButton button) {
+  switch (button) {
+    case MouseButton::kRight:
+      return 3;
+    case MouseButton::kCenter:
+      return 2;
+    case MouseButton::kLeft:
+      break;
+  }
+  return 1;
+}
+
+bool isButtonDown(MouseEventType type) {
+  return type == MouseEventType::kLeftMouseDown || type == MouseEventType::kRightMouseDown ||
+         type == MouseEventType::kOtherMouseDown;
+}
+
+// A keycode no keysym is bound to, or 0.
+KeyCode spareKeycode(Display* display) {
+  int first = 0, last = 0;
+  XDisplayKeycodes(display, &first, &last);
+  int perKeycode = 0;
+  KeySym* map =
+      XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
+  if (map == nullptr) return 0;
+  KeyCode spare = 0;
+  // From the top: low keycodes are the physical keyboard's.
+  for (int code = last; code >= first && spare == 0; --code) {
+    const KeySym* row = map + (code - first) * perKeycode;
+    bool unused = true;
+    for (int i = 0; i < perKeycode; ++i) unused = unused && row[i] == NoSymbol;
+    if (unused) spare = static_cast<KeyCode>(code);
+  }
+  XFree(map);
+  return spare;
+}
+
+// Binds `keysym` to a spare keycode. It stays bound: undoing it at once would
+// race with clients that read the new keymap only after our events.
+KeyCode bindSpareKeycode(Display* display, KeySym keysym, std::optional<int> modifier) {
+  KeyCode code = spareKeycode(display);
+  if (code == 0) return 0;
+  KeySym lower = NoSymbol, upper = NoSymbol;
+  XConvertCase(keysym, &lower, &upper);
+  KeySym row[2] = {lower, upper};
+  XChangeKeyboardMapping(display, code, 2, row, 1);
+  if (modifier) {
+    XModifierKeymap* modifiers = XGetModifierMapping(display);
+    if (modifiers != nullptr) {
+      modifiers = XInsertModifiermapEntry(modifiers, code, *modifier);
+      XSetModifierMapping(display, modifiers);
+      XFreeModifiermap(modifiers);
+    }
+  }
+  return code;
+}
+
+KeyCode keycodeFor(Display* display, KeySym keysym, std::optional<int> modifier = std::nullopt) {
+  KeyCode code = XKeysymToKeycode(display, keysym);
+  return code != 0 ? code : bindSpareKeycode(display, keysym, modifier);
+}
+
+// One XTest request.
+struct Step {
+  enum Kind { kKey, kMotion, kButton } kind;
+  unsigned int code;  // keycode or button number
+  bool press;
+  int x = 0;
+  int y = 0;
+};
+
+class StepBuilder {
+ public:
+  explicit StepBuilder(Display* display) : display_(display) {}
+
+  bool add(const KeyboardEvent& event) {
+    KeySym keysym = NoSymbol;
+    for (const auto& entry : kKeySyms) {
+      if (entry.key == event.key) keysym = entry.keysym;
+    }
+    KeyCode key = keysym == NoSymbol ? 0 : keycodeFor(display_, keysym);
+    if (key == 0) return false;
+    std::vector<Step> modifiers;
+    for (const auto& m : kModifierKeys) {
+      if ((event.flags & m.flag) == 0) continue;
+      KeyCode code = keycodeFor(display_, m.keysym, m.mapIndex);
+      if (code == 0) return false;
+      modifiers.push_back({Step::kKey, code, event.keyDown});
+    }
+    Step keyStep{Step::kKey, key, event.keyDown};
+    if (event.keyDown) {
+      steps_.insert(steps_.end(), modifiers.begin(), modifiers.end());
+      steps_.push_back(keyStep);
+    } else {
+      steps_.push_back(keyStep);
+      steps_.insert(steps_.end(), modifiers.rbegin(), modifiers.rend());
+    }
+    return true;
+  }
+
+  bool add(const MouseEvent& event) {
+    auto x = pixelCoordinate(event.x);
+    auto y = pixelCoordinate(event.y);
+    if (!x || !y) return false;
+    // Button events happen where the pointer is; move it there unless the
+    // previous event of this operation already did.
+    if (event.type == MouseEventType::kMouseMoved || !pointer_ || *pointer_ != std::pair{*x, *y}) {
+      steps_.push_back({Step::kMotion, 0, false, *x, *y});
+      pointer_ = std::pair{*x, *y};
+    }
+    if (event.type != MouseEventType::kMouseMoved) {
+      steps_.push_back({Step::kButton, buttonNumber(event.button), isButtonDown(event.type)});
+    }
+    return true;
+  }
+
+  void post() const {
+    int screen = DefaultScreen(display_);
+    for (const Step& s : steps_) {
+      switch (s.kind) {
+        case Step::kKey:
+          XTestFakeKeyEvent(display_, s.code, s.press ? True : False, CurrentTime);
+          break;
+        case Step::kMotion:
+          XTestFakeMotionEvent(display_, screen, s.x, s.y, CurrentTime);
+          break;
+        case Step::kButton:
+          XTestFakeButtonEvent(display_, s.code, s.press ? True : False, CurrentTime);
+          break;
+      }
+    }
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+  std::vector<Step> steps_;
+  std::optional<std::pair<int, int>> pointer_;
+};
+
+class XTestEventSource final : public EventSource {
+ public:
+  explicit XTestEventSource(Connection::Lease lease) : lease_(std::move(lease)) {}
+
+  bool post(std::span<const InputEvent> events) override {
+    StepBuilder steps(lease_.display());
+    for (const auto& event : events) {
+      bool made = std::visit([&](const auto& e) { return steps.add(e); }, event);
+      if (!made || lease_.broken()) return false;
+    }
+    steps.post();
+    return !lease_.broken();
+  }
+
+ private:
+  Connection::Lease lease_;
+};
+
+}  // namespace
+
+std::optional<int> pixelCoordinate(double v) {
+  if (!std::isfinite(v)) return std::nullopt;
+  double pixel = std::clamp(std::floor(v), -32768.0, 32767.0);
+  return static_cast<int>(pixel);
+}
+
+bool XTestInput::hasXTest(const Connection::Lease& lease) {
+  if (checkedGeneration_ != lease.generation()) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    xtest_ = XTestQueryExtension(lease.display(), &event, &error, &major, &minor) != 0;
+    checkedGeneration_ = lease.generation();
+  }
+  return xtest_ && !lease.broken();
+}
+
+bool XTestInput::trusted() {
+  auto lease = connection_.lease();
+  return lease && hasXTest(*lease);
+}
+
+std::unique_ptr<EventSource> XTestInput::createEventSource() {
+  auto lease = connection_.lease();
+  if (!lease || !hasXTest(*lease)) return nullptr;
+  return std::make_unique<XTestEventSource>(std::move(*lease));
+}
+
+}  // namespace vorn::platform::x11
