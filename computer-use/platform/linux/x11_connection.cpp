@@ -4,6 +4,7 @@
 // only take note, so a request that meets either still gets its answer.
 #include "computer-use/platform/linux/x11_connection.h"
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,6 +28,10 @@ void installProcessHandlers() {
   std::call_once(once, [] {
     XSetErrorHandler(ignoreProtocolError);
     XSetIOErrorHandler(ignoreConnectionLoss);
+    // The core keymap is all the keysym lookup needs; loading the keyboard
+    // extension's map costs three round trips and most of a one-shot
+    // keypress's CPU time.
+    XkbIgnoreExtension(True);
   });
 }
 
@@ -75,18 +80,22 @@ std::optional<Connection::Lease> Connection::lease() {
     XSetIOErrorExitHandler(display_, onConnectionLost, this);
     broken_ = false;
     ++generation_;
+    ++keymapEpoch_;
   }
   return Lease(this, std::move(lock));
 }
 
 // Reads what the server sent since the last lease. Nothing but keymap
-// changes arrives (no window of ours selects events), and those keep Xlib's
-// keysym lookup current. A server that went away shows here, before any use.
+// changes arrives (no window of ours selects events); they tell the users of
+// the keymap to fetch it again. A server that went away shows here, before any use.
 void Connection::catchUp() {
   while (!broken_ && XPending(display_) > 0) {
     XEvent event;
     XNextEvent(display_, &event);
-    if (event.type == MappingNotify) XRefreshKeyboardMapping(&event.xmapping);
+    if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);
+      ++keymapEpoch_;
+    }
   }
   if (broken_) close();
 }

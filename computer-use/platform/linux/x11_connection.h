@@ -33,6 +33,9 @@ class Connection {
     /// Changes whenever the display is opened again, so that what was learnt
     /// about the previous connection (atoms, extensions) can be forgotten.
     std::uint64_t generation() const { return owner_->generation_; }
+    /// Changes whenever the display is opened again or the server announces a
+    /// new keyboard mapping, so that a copy of the keymap can be refreshed.
+    std::uint64_t keymapEpoch() const { return owner_->keymapEpoch_; }
     /// Whether the connection broke at some point while this lease was held;
     /// nothing the server was asked during the lease can be trusted then.
     bool broken() const { return owner_->broken_; }
@@ -59,6 +62,7 @@ class Connection {
   _XDisplay* display_ = nullptr;
   bool broken_ = false;
   std::uint64_t generation_ = 0;
+  std::uint64_t keymapEpoch_ = 0;
 };
 
 }  // namespace vorn::platform::x11

@@ -72,50 +72,78 @@ bool isButtonDown(MouseEventType type) {
          type == MouseEventType::kOtherMouseDown;
 }
 
-// A keycode no keysym is bound to, or 0.
-KeyCode spareKeycode(Display* display) {
-  int first = 0, last = 0;
-  XDisplayKeycodes(display, &first, &last);
-  int perKeycode = 0;
-  KeySym* map =
-      XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perKeycode);
-  if (map == nullptr) return 0;
-  KeyCode spare = 0;
-  // From the top: low keycodes are the physical keyboard's.
-  for (int code = last; code >= first && spare == 0; --code) {
-    const KeySym* row = map + (code - first) * perKeycode;
-    bool unused = true;
-    for (int i = 0; i < perKeycode; ++i) unused = unused && row[i] == NoSymbol;
-    if (unused) spare = static_cast<KeyCode>(code);
-  }
-  XFree(map);
-  return spare;
-}
+}  // namespace
 
-// Binds `keysym` to a spare keycode. It stays bound: undoing it at once would
-// race with clients that read the new keymap only after our events.
-KeyCode bindSpareKeycode(Display* display, KeySym keysym, std::optional<int> modifier) {
-  KeyCode code = spareKeycode(display);
-  if (code == 0) return 0;
-  KeySym lower = NoSymbol, upper = NoSymbol;
-  XConvertCase(keysym, &lower, &upper);
-  KeySym row[2] = {lower, upper};
-  XChangeKeyboardMapping(display, code, 2, row, 1);
-  if (modifier) {
-    XModifierKeymap* modifiers = XGetModifierMapping(display);
-    if (modifiers != nullptr) {
-      modifiers = XInsertModifiermapEntry(modifiers, code, *modifier);
-      XSetModifierMapping(display, modifiers);
-      XFreeModifiermap(modifiers);
+// The server's keysym table, fetched in one round trip and kept until the
+// keymap changes. Xlib's own lookup would fetch the modifier map as well.
+class XTestInput::Keymap {
+ public:
+  explicit Keymap(Display* display) : display_(display) {
+    XDisplayKeycodes(display, &first_, &last_);
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(first_), last_ - first_ + 1,
+                                      &perKeycode_);
+    if (map == nullptr) return;
+    keysyms_.assign(map, map + (last_ - first_ + 1) * perKeycode_);
+    XFree(map);
+  }
+
+  /// The keycode that carries `keysym` (the lowest column wins, as in
+  /// XKeysymToKeycode), binding a spare keycode to it when none does; 0 when
+  /// there is no spare one. A spare modifier key joins `modifier` too.
+  KeyCode keycodeFor(KeySym keysym, std::optional<int> modifier = std::nullopt) {
+    for (int column = 0; column < perKeycode_; ++column) {
+      for (int code = first_; code <= last_; ++code) {
+        if (at(code, column) == keysym) return static_cast<KeyCode>(code);
+      }
     }
+    return bindSpareKeycode(keysym, modifier);
   }
-  return code;
-}
 
-KeyCode keycodeFor(Display* display, KeySym keysym, std::optional<int> modifier = std::nullopt) {
-  KeyCode code = XKeysymToKeycode(display, keysym);
-  return code != 0 ? code : bindSpareKeycode(display, keysym, modifier);
-}
+ private:
+  KeySym& at(int code, int column) {
+    return keysyms_[static_cast<std::size_t>((code - first_) * perKeycode_ + column)];
+  }
+
+  // From the top: low keycodes are the physical keyboard's.
+  KeyCode spareKeycode() {
+    for (int code = last_; code >= first_ && perKeycode_ > 0; --code) {
+      bool unused = true;
+      for (int column = 0; column < perKeycode_; ++column) unused &= at(code, column) == NoSymbol;
+      if (unused) return static_cast<KeyCode>(code);
+    }
+    return 0;
+  }
+
+  // The keysym stays bound: undoing it at once would race with clients that
+  // read the new keymap only after our events.
+  KeyCode bindSpareKeycode(KeySym keysym, std::optional<int> modifier) {
+    KeyCode code = spareKeycode();
+    if (code == 0) return 0;
+    KeySym lower = NoSymbol, upper = NoSymbol;
+    XConvertCase(keysym, &lower, &upper);
+    KeySym row[2] = {lower, upper};
+    XChangeKeyboardMapping(display_, code, 2, row, 1);
+    at(code, 0) = lower;
+    if (perKeycode_ > 1) at(code, 1) = upper;
+    if (modifier) {
+      XModifierKeymap* modifiers = XGetModifierMapping(display_);
+      if (modifiers != nullptr) {
+        modifiers = XInsertModifiermapEntry(modifiers, code, *modifier);
+        XSetModifierMapping(display_, modifiers);
+        XFreeModifiermap(modifiers);
+      }
+    }
+    return code;
+  }
+
+  Display* display_;
+  int first_ = 0;
+  int last_ = -1;
+  int perKeycode_ = 0;
+  std::vector<KeySym> keysyms_;
+};
+
+namespace {
 
 // One XTest request.
 struct Step {
@@ -128,19 +156,19 @@ struct Step {
 
 class StepBuilder {
  public:
-  explicit StepBuilder(Display* display) : display_(display) {}
+  StepBuilder(Display* display, XTestInput::Keymap& keymap) : display_(display), keymap_(keymap) {}
 
   bool add(const KeyboardEvent& event) {
     KeySym keysym = NoSymbol;
     for (const auto& entry : kKeySyms) {
       if (entry.key == event.key) keysym = entry.keysym;
     }
-    KeyCode key = keysym == NoSymbol ? 0 : keycodeFor(display_, keysym);
+    KeyCode key = keysym == NoSymbol ? 0 : keymap_.keycodeFor(keysym);
     if (key == 0) return false;
     std::vector<Step> modifiers;
     for (const auto& m : kModifierKeys) {
       if ((event.flags & m.flag) == 0) continue;
-      KeyCode code = keycodeFor(display_, m.keysym, m.mapIndex);
+      KeyCode code = keymap_.keycodeFor(m.keysym, m.mapIndex);
       if (code == 0) return false;
       modifiers.push_back({Step::kKey, code, event.keyDown});
     }
@@ -161,9 +189,12 @@ class StepBuilder {
     if (!x || !y) return false;
     // Button events happen where the pointer is; move it there unless the
     // previous event of this operation already did.
-    if (event.type == MouseEventType::kMouseMoved || !pointer_ || *pointer_ != std::pair{*x, *y}) {
+    if (event.type == MouseEventType::kMouseMoved || !moved_ || *x != pointerX_ ||
+        *y != pointerY_) {
       steps_.push_back({Step::kMotion, 0, false, *x, *y});
-      pointer_ = std::pair{*x, *y};
+      moved_ = true;
+      pointerX_ = *x;
+      pointerY_ = *y;
     }
     if (event.type != MouseEventType::kMouseMoved) {
       steps_.push_back({Step::kButton, buttonNumber(event.button), isButtonDown(event.type)});
@@ -191,16 +222,20 @@ class StepBuilder {
 
  private:
   Display* display_;
+  XTestInput::Keymap& keymap_;
   std::vector<Step> steps_;
-  std::optional<std::pair<int, int>> pointer_;
+  bool moved_ = false;  // where the last motion of this operation left the pointer
+  int pointerX_ = 0;
+  int pointerY_ = 0;
 };
 
 class XTestEventSource final : public EventSource {
  public:
-  explicit XTestEventSource(Connection::Lease lease) : lease_(std::move(lease)) {}
+  XTestEventSource(Connection::Lease lease, XTestInput& input)
+      : lease_(std::move(lease)), input_(input) {}
 
   bool post(std::span<const InputEvent> events) override {
-    StepBuilder steps(lease_.display());
+    StepBuilder steps(lease_.display(), input_.keymap(lease_));
     for (const auto& event : events) {
       bool made = std::visit([&](const auto& e) { return steps.add(e); }, event);
       if (!made || lease_.broken()) return false;
@@ -211,6 +246,7 @@ class XTestEventSource final : public EventSource {
 
  private:
   Connection::Lease lease_;
+  XTestInput& input_;
 };
 
 }  // namespace
@@ -238,7 +274,18 @@ bool XTestInput::trusted() {
 std::unique_ptr<EventSource> XTestInput::createEventSource() {
   auto lease = connection_.lease();
   if (!lease || !hasXTest(*lease)) return nullptr;
-  return std::make_unique<XTestEventSource>(std::move(*lease));
+  return std::make_unique<XTestEventSource>(std::move(*lease), *this);
+}
+
+XTestInput::XTestInput(Connection& connection) : connection_(connection) {}
+XTestInput::~XTestInput() = default;
+
+XTestInput::Keymap& XTestInput::keymap(const Connection::Lease& lease) {
+  if (!keymap_ || keymapEpoch_ != lease.keymapEpoch()) {
+    keymap_ = std::make_unique<Keymap>(lease.display());
+    keymapEpoch_ = lease.keymapEpoch();
+  }
+  return *keymap_;
 }
 
 }  // namespace vorn::platform::x11

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "computer-use/platform/linux/x11_connection.h"
@@ -18,19 +19,27 @@ namespace vorn::platform::x11 {
 /// sent. The permission test is a display with XTest.
 class XTestInput final : public InputDevice {
  public:
-  explicit XTestInput(Connection& connection) : connection_(connection) {}
+  explicit XTestInput(Connection& connection);
+  ~XTestInput() override;
 
   bool trusted() override;
   /// Holds the connection until it is dropped, so one operation's events are
   /// never interleaved with another's.
   std::unique_ptr<EventSource> createEventSource() override;
 
+  class Keymap;
+  /// The current keymap of the connection behind `lease`.
+  Keymap& keymap(const Connection::Lease& lease);
+
  private:
   bool hasXTest(const Connection::Lease& lease);
 
   Connection& connection_;
-  std::uint64_t checkedGeneration_ = 0;  // guarded by the connection's lease
+  // Guarded by the connection's lease.
+  std::uint64_t checkedGeneration_ = 0;
   bool xtest_ = false;
+  std::uint64_t keymapEpoch_ = 0;
+  std::unique_ptr<Keymap> keymap_;
 };
 
 /// The pixel that holds the point `v` of a coordinate axis (rounded down),

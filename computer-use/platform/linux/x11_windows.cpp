@@ -12,6 +12,7 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -121,10 +122,9 @@ struct Property {
     return {reinterpret_cast<const char*>(data.get()), count};
   }
   // Xlib hands 32-bit items over as longs.
-  std::vector<unsigned long> items() const {
+  std::span<const unsigned long> items() const {
     if (format != 32) return {};
-    const auto* first = reinterpret_cast<const unsigned long*>(data.get());
-    return {first, first + count};
+    return {reinterpret_cast<const unsigned long*>(data.get()), count};
   }
 };
 
@@ -190,7 +190,8 @@ std::vector<Window> stackingOrder(Display* display, const Atoms& atoms) {
   std::vector<Window> windows;
   if (windowManagerRunning(display, atoms)) {
     if (auto p = readProperty(display, root, atoms[kClientListStacking])) {
-      for (unsigned long w : p->items()) windows.push_back(w);
+      auto clients = p->items();
+      windows.assign(clients.begin(), clients.end());
     }
   } else {
     Window rootReturn = 0, parent = 0;
