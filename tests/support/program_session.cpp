@@ -21,6 +21,7 @@ namespace {
 std::vector<std::string> environmentFor(const Launch& launch) {
   std::vector<std::string> unset = launch.unset;
   unset.push_back("XPC_SERVICE_NAME");
+  for (const auto& entry : launch.environment) unset.push_back(entry.substr(0, entry.find('=')));
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     std::string_view entry(*e);

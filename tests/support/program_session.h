@@ -24,7 +24,8 @@ struct ProgramRun {
 /// Options for starting a program.
 struct Launch {
   std::vector<std::string> arguments;  ///< after the program path
-  /// NAME=value entries added to this process's environment.
+  /// NAME=value entries added to this process's environment (replacing any
+  /// value it has).
   std::vector<std::string> environment;
   /// Names removed from this process's environment (XPC_SERVICE_NAME always is).
   std::vector<std::string> unset;
