@@ -16,8 +16,8 @@ namespace {
 
 void BM_HandleJSONTextPing(benchmark::State& state) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ComputerUseHelperMain::handleJSONText(
-        R"({"op":"ping"})", vorn::platform::nullPlatform()));
+    benchmark::DoNotOptimize(
+        ComputerUseHelperMain::handleJSONText(R"({"op":"ping"})", vorn::platform::nullPlatform()));
   }
 }
 BENCHMARK(BM_HandleJSONTextPing);

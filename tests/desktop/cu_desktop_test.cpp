@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <limits>
 #include <map>
@@ -227,6 +228,118 @@ TEST_F(Desktop, AVanishedWindowIsAnAbsentAnswer) {
   EXPECT_EQ(XGetWindowAttributes(display, gone, &attributes), 0);
   EXPECT_FALSE(lease->broken());
   EXPECT_NE(XSync(display, False), 0);
+}
+
+// Windows made here with the properties under test, described by the X
+// backend in process.
+class OwnWindows : public Desktop {
+ protected:
+  void SetUp() override {
+    Desktop::SetUp();
+    if (IsSkipped()) return;
+    auto lease = connection_.lease();
+    ASSERT_TRUE(lease);
+    lease_.emplace(std::move(*lease));
+    display_ = lease_->display();
+  }
+  void TearDown() override {
+    if (!display_) return;
+    for (Window w : made_) XDestroyWindow(display_, w);
+    XSync(display_, False);
+  }
+
+  Window make(bool overrideRedirect = false) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = overrideRedirect ? True : False;
+    Window w =
+        XCreateWindow(display_, DefaultRootWindow(display_), 10, 10, 50, 50, 0, CopyFromParent,
+                      InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+    made_.push_back(w);
+    return w;
+  }
+  void setBytes(Window w, const char* property, const char* type, std::string_view bytes) {
+    XChangeProperty(display_, w, XInternAtom(display_, property, False),
+                    XInternAtom(display_, type, False), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(bytes.data()),
+                    static_cast<int>(bytes.size()));
+  }
+  void setCardinal(Window w, const char* property, const char* type, unsigned long value) {
+    XChangeProperty(display_, w, XInternAtom(display_, property, False),
+                    XInternAtom(display_, type, False), 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&value), 1);
+  }
+  void setPid(Window w, unsigned long pid) { setCardinal(w, "_NET_WM_PID", "CARDINAL", pid); }
+  // Maps the windows and describes the screen through a second connection,
+  // as the helper would.
+  std::map<unsigned long, vorn::platform::WindowDescription> describeAll() {
+    for (Window w : made_) XMapWindow(display_, w);
+    XSync(display_, False);
+    vorn::platform::x11::Connection helperConnection;
+    vorn::platform::x11::Desktop desktop(helperConnection);
+    std::map<unsigned long, vorn::platform::WindowDescription> found;
+    auto windows = desktop.onScreenWindows();
+    EXPECT_TRUE(windows);
+    for (const auto& w : windows.value_or(std::vector<vorn::platform::WindowDescription>{})) {
+      found[static_cast<unsigned long>(w.windowNumber.value_or(0))] = w;
+    }
+    return found;
+  }
+
+  vorn::platform::x11::Connection connection_;
+  std::optional<vorn::platform::x11::Connection::Lease> lease_;
+  Display* display_ = nullptr;
+  std::vector<Window> made_;
+};
+
+TEST_F(OwnWindows, TitlesAndClassesBecomeUtf8WhateverTheirEncoding) {
+  Window latin1 = make();
+  setPid(latin1, static_cast<unsigned long>(::getpid()));
+  setBytes(latin1, "WM_NAME", "STRING", "caf\xe9");
+  setBytes(latin1, "WM_CLASS", "STRING", std::string_view("tool\0Caf\xe9\0", 10));
+  Window utf8 = make();
+  setPid(utf8, static_cast<unsigned long>(::getpid()));
+  setBytes(utf8, "_NET_WM_NAME", "UTF8_STRING", "na\xc3\xafve \xff");
+  setBytes(utf8, "WM_NAME", "STRING", "ignored");
+
+  auto found = describeAll();
+  ASSERT_TRUE(found.count(latin1) && found.count(utf8));
+  EXPECT_EQ(found[latin1].windowName, "caf\xc3\xa9");
+  EXPECT_EQ(found[latin1].ownerName, "Caf\xc3\xa9");
+  EXPECT_EQ(found[latin1].ownerPid, ::getpid());
+  EXPECT_EQ(found[latin1].layer, 0);
+  // Bytes that are not UTF-8 in a UTF-8 property become U+FFFD.
+  EXPECT_EQ(found[utf8].windowName, "na\xc3\xafve \xef\xbf\xbd");
+  // Without WM_CLASS the owner is named by its process.
+  EXPECT_TRUE(found[utf8].ownerName.has_value());
+}
+
+TEST_F(OwnWindows, PopUpsDocksAndDesktopsAreNotOrdinaryWindows) {
+  Window popup = make(/*overrideRedirect=*/true);
+  Window dock = make();
+  setCardinal(dock, "_NET_WM_WINDOW_TYPE", "ATOM",
+              XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DOCK", False));
+  Window dialog = make();
+  setCardinal(dialog, "_NET_WM_WINDOW_TYPE", "ATOM",
+              XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DIALOG", False));
+  Window desktop = make();
+  setCardinal(desktop, "_NET_WM_WINDOW_TYPE", "ATOM",
+              XInternAtom(display_, "_NET_WM_WINDOW_TYPE_DESKTOP", False));
+  Window hidden = make();
+  setCardinal(hidden, "_NET_WM_STATE", "ATOM",
+              XInternAtom(display_, "_NET_WM_STATE_HIDDEN", False));
+  Window bogusPid = make();
+  setPid(bogusPid, 0xFFFFFFFFul);
+  Window unmapped = XCreateSimpleWindow(display_, DefaultRootWindow(display_), 0, 0, 5, 5, 0, 0, 0);
+
+  auto found = describeAll();
+  XDestroyWindow(display_, unmapped);
+  EXPECT_NE(found.at(popup).layer, 0);
+  EXPECT_NE(found.at(dock).layer, 0);
+  EXPECT_EQ(found.at(dialog).layer, 0);
+  EXPECT_FALSE(found.count(desktop));
+  EXPECT_FALSE(found.count(hidden));
+  EXPECT_FALSE(found.count(unmapped));
+  EXPECT_FALSE(found.at(bogusPid).ownerPid.has_value());
 }
 
 // Keysyms that the keymap lacks get a spare keycode of their own.

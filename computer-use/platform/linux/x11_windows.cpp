@@ -83,7 +83,7 @@ constexpr std::array<const char*, kAtomCount> kAtomNames = {
     "_NET_WM_STATE_HIDDEN",
 };
 
-using Atoms = std::array<Atom, kAtomCount>;
+using Atoms = std::vector<Atom>;  // kAtomCount of them
 
 // Layers as the window server of the original platform numbers them; only
 // "0 or not" matters to the listing.
@@ -284,23 +284,11 @@ std::optional<OnScreenWindow> describe(Display* display, Window window, const At
 }
 
 Atoms internAtoms(Display* display) {
-  Atoms atoms{};
+  Atoms atoms(kAtomCount, None);
   std::array<char*, kAtomCount> names;
   for (std::size_t i = 0; i < kAtomCount; ++i) names[i] = const_cast<char*>(kAtomNames[i]);
   // Names the server does not know yet stay None; the status says only that.
   XInternAtoms(display, names.data(), kAtomCount, True, atoms.data());
-  return atoms;
-}
-
-// The atoms of the connection behind `lease`, interned once per connection.
-const Atoms& atomsFor(const Connection::Lease& lease) {
-  // Only touched under a lease, which serialises the callers.
-  static Atoms atoms{};
-  static std::uint64_t generation = 0;
-  if (generation != lease.generation()) {
-    atoms = internAtoms(lease.display());
-    generation = lease.generation();
-  }
   return atoms;
 }
 
@@ -325,6 +313,14 @@ void requestActivation(Display* display, Window window, const Atoms& atoms) {
 }
 
 }  // namespace
+
+const std::vector<unsigned long>& Desktop::atomsFor(const Connection::Lease& lease) {
+  if (atomsGeneration_ != lease.generation()) {
+    atoms_ = internAtoms(lease.display());
+    atomsGeneration_ = lease.generation();
+  }
+  return atoms_;
+}
 
 std::optional<std::vector<WindowDescription>> Desktop::onScreenWindows() {
   auto lease = connection_.lease();

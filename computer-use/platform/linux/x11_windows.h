@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "computer-use/platform/linux/x11_connection.h"
 #include "computer-use/platform/platform.h"
@@ -36,10 +37,15 @@ class Desktop final : public WindowServer, public Applications {
     std::uint64_t startTime;
     std::optional<std::string> appId;
   };
+  /// The atoms the properties are read by, interned once per connection.
+  const std::vector<unsigned long>& atomsFor(const Connection::Lease& lease);
   void remember(std::int32_t pid, const std::optional<std::string>& appId);
   std::optional<KnownApplication> recall(std::int32_t pid, std::uint64_t startTime);
 
   Connection& connection_;
+  // Guarded by the connection's lease.
+  std::uint64_t atomsGeneration_ = 0;
+  std::vector<unsigned long> atoms_;
   std::mutex knownMutex_;
   std::unordered_map<std::int32_t, KnownApplication> known_;
 };
