@@ -47,8 +47,8 @@ class Applications {
 };
 
 // ---- Synthetic input ----
-// The enumerators carry the values of the system the helper was first
-// described on (virtual key codes, event flag masks, event types), so every
+// The enumerators carry the values of the platform the wire format comes
+// from (its virtual key codes, event flag masks and event types), so every
 // backend is handed the same facts.
 
 /// The keys a key combination can name, by virtual key code (US layout).

@@ -85,7 +85,7 @@ constexpr std::array<const char*, kAtomCount> kAtomNames = {
 
 using Atoms = std::vector<Atom>;  // kAtomCount of them
 
-// Layers as the window server of the original platform numbers them; only
+// Layers as the wire format's home platform numbers them; only
 // "0 or not" matters to the listing.
 constexpr std::int64_t kNormalLayer = 0;
 constexpr std::int64_t kFloatingLayer = 3;
