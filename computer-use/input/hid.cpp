@@ -1,0 +1,71 @@
+#include "computer-use/input/hid.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/text.h"
+#include "computer-use/input/key_combination.h"
+
+namespace HID {
+namespace {
+
+using vorn::platform::InputEvent;
+using vorn::platform::KeyboardEvent;
+using vorn::platform::MouseButton;
+using vorn::platform::MouseEvent;
+using vorn::platform::MouseEventType;
+
+constexpr std::string_view kNotTrusted = "Accessibility is required in the helper process.";
+constexpr std::string_view kNoKeyEvents = "CGEventSource unavailable.";
+constexpr std::string_view kNoMouseEvents = "Failed to create mouse events.";
+
+Outcome refused(std::string_view reason) { return {false, std::string(reason)}; }
+
+bool post(vorn::platform::InputDevice& input, std::span<const InputEvent> events) {
+  auto source = input.createEventSource();
+  return source && source->post(events);
+}
+
+}  // namespace
+
+Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
+  if (!input.trusted()) return refused(kNotTrusted);
+  std::string normalized = normalizeKeyText(key);
+  auto combination = parseKeyCombination(normalized);
+  if (!combination) return refused("Unsupported key '" + std::string(key) + "'.");
+  const InputEvent events[] = {
+      KeyboardEvent{combination->key, true, combination->flags},
+      KeyboardEvent{combination->key, false, combination->flags},
+  };
+  if (!post(input, events)) return refused(kNoKeyEvents);
+  return {true, "hid:" + normalized};
+}
+
+Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input) {
+  if (!input.trusted()) return refused(kNotTrusted);
+  std::string name = vorn::text::lowercase(button);
+  ButtonChoice choice = buttonNamed(name);
+  const InputEvent events[] = {
+      MouseEvent{MouseEventType::kMouseMoved, x, y, MouseButton::kLeft},
+      MouseEvent{choice.down, x, y, choice.button, 1},
+      MouseEvent{choice.up, x, y, choice.button, 1},
+  };
+  if (!post(input, events)) return refused(kNoMouseEvents);
+  return {true, "click_xy:" + name + ":" + coordinateText(x) + "," + coordinateText(y)};
+}
+
+std::string coordinateText(double v) {
+  if (std::isnan(v)) return "nan";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  // Adding 0.0 turns the -0.0 that truncating -0.5 gives into 0.
+  double whole = std::trunc(v) + 0.0;
+  if (whole >= -9223372036854775808.0 && whole < 9223372036854775808.0) {
+    return std::to_string(static_cast<long long>(whole));
+  }
+  // Beyond 64 bits: the exact decimal value of the double.
+  char buffer[400];
+  std::snprintf(buffer, sizeof buffer, "%.0f", whole);
+  return buffer;
+}
+
+}  // namespace HID

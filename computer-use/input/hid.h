@@ -1,0 +1,39 @@
+// Synthetic key combinations and mouse clicks.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "computer-use/platform/platform.h"
+
+namespace HID {
+
+/// Whether the events were handed to the window system, and a short outcome
+/// ("hid:..." or "click_xy:...") on success or the reason on failure.
+struct Outcome {
+  bool posted;
+  std::optional<std::string> message;
+};
+
+/// Types one key combination (syntax in key_combination.h): key down and key
+/// up with the modifiers held around them. Refusals, in the order checked:
+/// "Accessibility is required in the helper process." when `input` is not
+/// trusted; "Unsupported key '<key as given>'." for a name outside the tables;
+/// "CGEventSource unavailable." when the events cannot be made or posted.
+/// Nothing is posted on a refusal. Success: "hid:" + the normalised text.
+Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
+
+/// Clicks `button` once at (x, y), screen coordinates: pointer move, button
+/// down, button up, the latter two with click state 1. Any name but "right"
+/// and "middle" (after lowercasing) is the left button. Refusals: the
+/// accessibility text as above; "Failed to create mouse events." when the
+/// events cannot be made or posted. Success: "click_xy:" + the lowercased name
+/// as given + ":" + x + "," + y, each truncated toward zero.
+Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input);
+
+/// A coordinate as the click outcome shows it: truncated toward zero, in plain
+/// decimal digits ("-0" never appears); "nan", "inf" or "-inf" when not finite.
+std::string coordinateText(double v);
+
+}  // namespace HID

@@ -1,0 +1,18 @@
+#include "computer-use/platform/linux/x11_connection.h"
+#include "computer-use/platform/linux/x11_input.h"
+#include "computer-use/platform/linux/x11_windows.h"
+#include "computer-use/platform/system_platform.h"
+
+namespace vorn::platform {
+
+Platform& systemPlatform() {
+  // Constructed on first use and destroyed at exit in reverse order, so the
+  // connection closes (and flushes) after its users are gone.
+  static x11::Connection connection;
+  static x11::Desktop desktop(connection);
+  static x11::XTestInput input(connection);
+  static Platform platform{desktop, desktop, input};
+  return platform;
+}
+
+}  // namespace vorn::platform

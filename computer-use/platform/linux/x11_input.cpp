@@ -1,0 +1,291 @@
+// Every event of an operation is made first (keycodes resolved, points
+// checked) and only then posted, so a refusal posts nothing. The events go
+// out back to back and one XSync waits for the server to have taken them; no
+// sleeps anywhere.
+#include "computer-use/platform/linux/x11_input.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace vorn::platform::x11 {
+namespace {
+
+struct KeySymOfKey {
+  Key key;
+  KeySym keysym;
+};
+
+constexpr KeySymOfKey kKeySyms[] = {
+    {Key::kA, XK_a},
+    {Key::kZ, XK_z},
+    {Key::kX, XK_x},
+    {Key::kC, XK_c},
+    {Key::kV, XK_v},
+    {Key::kReturn, XK_Return},
+    {Key::kTab, XK_Tab},
+    {Key::kSpace, XK_space},
+    {Key::kDelete, XK_BackSpace},
+    {Key::kEscape, XK_Escape},
+    {Key::kLeftArrow, XK_Left},
+    {Key::kRightArrow, XK_Right},
+    {Key::kDownArrow, XK_Down},
+    {Key::kUpArrow, XK_Up},
+};
+
+struct ModifierKey {
+  ModifierFlags flag;
+  KeySym keysym;
+  int mapIndex;  // the modifier a freshly bound keycode is added to
+};
+
+// Pressed in this order, released in the reverse one.
+constexpr ModifierKey kModifierKeys[] = {
+    {kControlFlag, XK_Control_L, ControlMapIndex},
+    {kAlternateFlag, XK_Alt_L, Mod1MapIndex},
+    {kShiftFlag, XK_Shift_L, ShiftMapIndex},
+    {kCommandFlag, XK_Super_L, Mod4MapIndex},
+};
+
+unsigned int buttonNumber(MouseButton button) {
+  switch (button) {
+    case MouseButton::kRight:
+      return 3;
+    case MouseButton::kCenter:
+      return 2;
+    case MouseButton::kLeft:
+      break;
+  }
+  return 1;
+}
+
+bool isButtonDown(MouseEventType type) {
+  return type == MouseEventType::kLeftMouseDown || type == MouseEventType::kRightMouseDown ||
+         type == MouseEventType::kOtherMouseDown;
+}
+
+}  // namespace
+
+// The server's keysym table, fetched in one round trip and kept until the
+// keymap changes. Xlib's own lookup would fetch the modifier map as well.
+class XTestInput::Keymap {
+ public:
+  explicit Keymap(Display* display) : display_(display) {
+    XDisplayKeycodes(display, &first_, &last_);
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(first_), last_ - first_ + 1,
+                                      &perKeycode_);
+    if (map == nullptr) return;
+    keysyms_.assign(map, map + (last_ - first_ + 1) * perKeycode_);
+    XFree(map);
+  }
+
+  /// The keycode that carries `keysym` (the lowest column wins, as in
+  /// XKeysymToKeycode), binding a spare keycode to it when none does; 0 when
+  /// there is no spare one. A spare modifier key joins `modifier` too.
+  KeyCode keycodeFor(KeySym keysym, std::optional<int> modifier = std::nullopt) {
+    for (int column = 0; column < perKeycode_; ++column) {
+      for (int code = first_; code <= last_; ++code) {
+        if (at(code, column) == keysym) return static_cast<KeyCode>(code);
+      }
+    }
+    return bindSpareKeycode(keysym, modifier);
+  }
+
+ private:
+  KeySym& at(int code, int column) {
+    return keysyms_[static_cast<std::size_t>((code - first_) * perKeycode_ + column)];
+  }
+
+  // From the top: low keycodes are the physical keyboard's.
+  KeyCode spareKeycode() {
+    for (int code = last_; code >= first_ && perKeycode_ > 0; --code) {
+      bool unused = true;
+      for (int column = 0; column < perKeycode_; ++column) unused &= at(code, column) == NoSymbol;
+      if (unused) return static_cast<KeyCode>(code);
+    }
+    return 0;
+  }
+
+  // The keysym stays bound: undoing it at once would race with clients that
+  // read the new keymap only after our events.
+  KeyCode bindSpareKeycode(KeySym keysym, std::optional<int> modifier) {
+    KeyCode code = spareKeycode();
+    if (code == 0) return 0;
+    KeySym lower = NoSymbol, upper = NoSymbol;
+    XConvertCase(keysym, &lower, &upper);
+    KeySym row[2] = {lower, upper};
+    XChangeKeyboardMapping(display_, code, 2, row, 1);
+    at(code, 0) = lower;
+    if (perKeycode_ > 1) at(code, 1) = upper;
+    if (modifier) {
+      XModifierKeymap* modifiers = XGetModifierMapping(display_);
+      if (modifiers != nullptr) {
+        modifiers = XInsertModifiermapEntry(modifiers, code, *modifier);
+        XSetModifierMapping(display_, modifiers);
+        XFreeModifiermap(modifiers);
+      }
+    }
+    return code;
+  }
+
+  Display* display_;
+  int first_ = 0;
+  int last_ = -1;
+  int perKeycode_ = 0;
+  std::vector<KeySym> keysyms_;
+};
+
+namespace {
+
+// One XTest request.
+struct Step {
+  enum Kind { kKey, kMotion, kButton } kind;
+  unsigned int code;  // keycode or button number
+  bool press;
+  int x = 0;
+  int y = 0;
+};
+
+class StepBuilder {
+ public:
+  StepBuilder(Display* display, XTestInput::Keymap& keymap) : display_(display), keymap_(keymap) {}
+
+  bool add(const KeyboardEvent& event) {
+    KeySym keysym = NoSymbol;
+    for (const auto& entry : kKeySyms) {
+      if (entry.key == event.key) keysym = entry.keysym;
+    }
+    KeyCode key = keysym == NoSymbol ? 0 : keymap_.keycodeFor(keysym);
+    if (key == 0) return false;
+    std::vector<Step> modifiers;
+    for (const auto& m : kModifierKeys) {
+      if ((event.flags & m.flag) == 0) continue;
+      KeyCode code = keymap_.keycodeFor(m.keysym, m.mapIndex);
+      if (code == 0) return false;
+      modifiers.push_back({Step::kKey, code, event.keyDown});
+    }
+    Step keyStep{Step::kKey, key, event.keyDown};
+    if (event.keyDown) {
+      steps_.insert(steps_.end(), modifiers.begin(), modifiers.end());
+      steps_.push_back(keyStep);
+    } else {
+      steps_.push_back(keyStep);
+      steps_.insert(steps_.end(), modifiers.rbegin(), modifiers.rend());
+    }
+    return true;
+  }
+
+  bool add(const MouseEvent& event) {
+    auto x = pixelCoordinate(event.x);
+    auto y = pixelCoordinate(event.y);
+    if (!x || !y) return false;
+    // Button events happen where the pointer is; move it there unless the
+    // previous event of this operation already did.
+    if (event.type == MouseEventType::kMouseMoved || !moved_ || *x != pointerX_ ||
+        *y != pointerY_) {
+      steps_.push_back({Step::kMotion, 0, false, *x, *y});
+      moved_ = true;
+      pointerX_ = *x;
+      pointerY_ = *y;
+    }
+    if (event.type != MouseEventType::kMouseMoved) {
+      steps_.push_back({Step::kButton, buttonNumber(event.button), isButtonDown(event.type)});
+    }
+    return true;
+  }
+
+  void post() const {
+    int screen = DefaultScreen(display_);
+    for (const Step& s : steps_) {
+      switch (s.kind) {
+        case Step::kKey:
+          XTestFakeKeyEvent(display_, s.code, s.press ? True : False, CurrentTime);
+          break;
+        case Step::kMotion:
+          XTestFakeMotionEvent(display_, screen, s.x, s.y, CurrentTime);
+          break;
+        case Step::kButton:
+          XTestFakeButtonEvent(display_, s.code, s.press ? True : False, CurrentTime);
+          break;
+      }
+    }
+    XSync(display_, False);
+  }
+
+ private:
+  Display* display_;
+  XTestInput::Keymap& keymap_;
+  std::vector<Step> steps_;
+  bool moved_ = false;  // where the last motion of this operation left the pointer
+  int pointerX_ = 0;
+  int pointerY_ = 0;
+};
+
+class XTestEventSource final : public EventSource {
+ public:
+  XTestEventSource(Connection::Lease lease, XTestInput& input)
+      : lease_(std::move(lease)), input_(input) {}
+
+  bool post(std::span<const InputEvent> events) override {
+    StepBuilder steps(lease_.display(), input_.keymap(lease_));
+    for (const auto& event : events) {
+      bool made = std::visit([&](const auto& e) { return steps.add(e); }, event);
+      if (!made || lease_.broken()) return false;
+    }
+    steps.post();
+    return !lease_.broken();
+  }
+
+ private:
+  Connection::Lease lease_;
+  XTestInput& input_;
+};
+
+}  // namespace
+
+std::optional<int> pixelCoordinate(double v) {
+  if (!std::isfinite(v)) return std::nullopt;
+  double pixel = std::clamp(std::floor(v), -32768.0, 32767.0);
+  return static_cast<int>(pixel);
+}
+
+bool XTestInput::hasXTest(const Connection::Lease& lease) {
+  if (checkedGeneration_ != lease.generation()) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    xtest_ = XTestQueryExtension(lease.display(), &event, &error, &major, &minor) != 0;
+    checkedGeneration_ = lease.generation();
+  }
+  return xtest_ && !lease.broken();
+}
+
+bool XTestInput::trusted() {
+  auto lease = connection_.lease();
+  return lease && hasXTest(*lease);
+}
+
+std::unique_ptr<EventSource> XTestInput::createEventSource() {
+  auto lease = connection_.lease();
+  if (!lease || !hasXTest(*lease)) return nullptr;
+  return std::make_unique<XTestEventSource>(std::move(*lease), *this);
+}
+
+XTestInput::XTestInput(Connection& connection) : connection_(connection) {}
+XTestInput::~XTestInput() = default;
+
+XTestInput::Keymap& XTestInput::keymap(const Connection::Lease& lease) {
+  if (!keymap_ || keymapEpoch_ != lease.keymapEpoch()) {
+    keymap_ = std::make_unique<Keymap>(lease.display());
+    keymapEpoch_ = lease.keymapEpoch();
+  }
+  return *keymap_;
+}
+
+}  // namespace vorn::platform::x11

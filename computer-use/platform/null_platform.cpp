@@ -1,0 +1,33 @@
+#include "computer-use/platform/null_platform.h"
+
+namespace vorn::platform {
+namespace {
+
+class NullDesktop final : public WindowServer, public Applications, public InputDevice {
+ public:
+  std::optional<std::vector<WindowDescription>> onScreenWindows() override {
+    return std::vector<WindowDescription>{};
+  }
+  std::optional<std::string> bundleIdentifier(std::int32_t) override { return std::nullopt; }
+  bool activate(std::int32_t) override { return false; }
+  bool trusted() override { return true; }
+  std::unique_ptr<EventSource> createEventSource() override {
+    return std::make_unique<DroppingSource>();
+  }
+
+ private:
+  class DroppingSource final : public EventSource {
+   public:
+    bool post(std::span<const InputEvent>) override { return true; }
+  };
+};
+
+}  // namespace
+
+Platform& nullPlatform() {
+  static NullDesktop desktop;
+  static Platform platform{desktop, desktop, desktop};
+  return platform;
+}
+
+}  // namespace vorn::platform

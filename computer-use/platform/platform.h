@@ -1,0 +1,145 @@
+// The narrow view of the desktop that the helper's operations are written
+// against. Everything here speaks in the helper's own terms; a backend
+// (platform/linux/) translates to the window system, and unit tests use a
+// scripted fake. No window-system type appears above this seam.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace vorn::platform {
+
+// ---- Windows and applications ----
+
+/// One on-screen window as the window server describes it. Every field may
+/// be missing; strings are valid UTF-8.
+struct WindowDescription {
+  std::optional<std::int64_t> layer;  ///< 0 for ordinary windows
+  std::optional<std::int64_t> ownerPid;
+  std::optional<std::int64_t> windowNumber;
+  std::optional<std::string> ownerName;
+  std::optional<std::string> windowName;
+};
+
+class WindowServer {
+ public:
+  virtual ~WindowServer() = default;
+  /// The on-screen windows, front to back, desktop elements excluded; nothing
+  /// when the window server cannot be asked (no display, a broken connection).
+  virtual std::optional<std::vector<WindowDescription>> onScreenWindows() = 0;
+};
+
+class Applications {
+ public:
+  virtual ~Applications() = default;
+  /// The bundle identifier of the running application with process id `pid`;
+  /// nothing when no application runs as `pid` or it reports none.
+  virtual std::optional<std::string> bundleIdentifier(std::int32_t pid) = 0;
+  /// Brings the application running as `pid` to the front with keyboard focus
+  /// on its front window. False when it has no window or the window system
+  /// cannot be asked.
+  virtual bool activate(std::int32_t pid) = 0;
+};
+
+// ---- Synthetic input ----
+// The enumerators carry the values of the platform the wire format comes
+// from (its virtual key codes, event flag masks and event types), so every
+// backend is handed the same facts.
+
+/// The keys a key combination can name, by virtual key code (US layout).
+enum class Key : std::uint16_t {
+  kA = 0,
+  kZ = 6,
+  kX = 7,
+  kC = 8,
+  kV = 9,
+  kReturn = 36,
+  kTab = 48,
+  kSpace = 49,
+  kDelete = 51,  ///< backward delete
+  kEscape = 53,
+  kLeftArrow = 123,
+  kRightArrow = 124,
+  kDownArrow = 125,
+  kUpArrow = 126,
+};
+
+/// Modifiers held around a key, as event flag masks; several add up.
+using ModifierFlags = std::uint64_t;
+inline constexpr ModifierFlags kShiftFlag = 0x20000;
+inline constexpr ModifierFlags kControlFlag = 0x40000;
+inline constexpr ModifierFlags kAlternateFlag = 0x80000;
+inline constexpr ModifierFlags kCommandFlag = 0x100000;
+
+enum class MouseButton : std::uint8_t { kLeft = 0, kRight = 1, kCenter = 2 };
+
+enum class MouseEventType : std::uint8_t {
+  kLeftMouseDown = 1,
+  kLeftMouseUp = 2,
+  kRightMouseDown = 3,
+  kRightMouseUp = 4,
+  kMouseMoved = 5,
+  kOtherMouseDown = 25,
+  kOtherMouseUp = 26,
+};
+
+/// A key going down or up. The modifiers in `flags` are held while it does.
+struct KeyboardEvent {
+  Key key;
+  bool keyDown;
+  ModifierFlags flags = 0;
+
+  bool operator==(const KeyboardEvent&) const = default;
+};
+
+/// A mouse event at a point in global screen coordinates (pixels on X11).
+struct MouseEvent {
+  MouseEventType type;
+  double x;
+  double y;
+  MouseButton button;
+  std::int64_t clickState = 0;  ///< 1 for a single click; 0 for moves
+
+  bool operator==(const MouseEvent&) const = default;
+};
+
+using InputEvent = std::variant<KeyboardEvent, MouseEvent>;
+
+/// Synthetic input for one operation. It may hold the connection to the
+/// window system for its lifetime, so it is made per call and dropped soon.
+class EventSource {
+ public:
+  virtual ~EventSource() = default;
+  /// Makes every event of `events` and then posts them, in order and with no
+  /// pause between them, and waits until the window system has taken them.
+  /// False when any event cannot be made (nothing is posted then) or the
+  /// window system went away while they were posted. True says the events were
+  /// handed over, not that an application received them.
+  virtual bool post(std::span<const InputEvent> events) = 0;
+};
+
+class InputDevice {
+ public:
+  virtual ~InputDevice() = default;
+  /// Whether this process may post synthetic input at all.
+  virtual bool trusted() = 0;
+  /// A source for one operation's events, or null when none can be made.
+  virtual std::unique_ptr<EventSource> createEventSource() = 0;
+};
+
+// ---- The whole desktop ----
+
+/// What an operation may use of the desktop. The referenced objects outlive
+/// every request; they must be safe to call from several threads at once.
+struct Platform {
+  WindowServer& windows;
+  Applications& applications;
+  InputDevice& input;
+};
+
+}  // namespace vorn::platform

@@ -1,0 +1,12 @@
+// The desktop this build of the helper runs on.
+#pragma once
+
+#include "computer-use/platform/platform.h"
+
+namespace vorn::platform {
+
+/// The process's one platform. On Linux: X11 for windows, applications and
+/// input, connected to $DISPLAY on first use. Lives until the process ends.
+Platform& systemPlatform();
+
+}  // namespace vorn::platform
