@@ -37,16 +37,26 @@ struct Exchange {
 };
 
 // Runs the runner with `arguments`, `input` on its standard input and our
-// environment without XPC_SERVICE_NAME plus `extraEnvironment`.
+// environment with `extraEnvironment` in place.
 Exchange runRunner(const std::vector<std::string>& arguments, std::string_view input = {},
                    const std::vector<std::string>& extraEnvironment = {}) {
   // A runner that ends without reading its input must not kill the test.
   static const bool ignoring = (std::signal(SIGPIPE, SIG_IGN), true);
   (void)ignoring;
 
+  // Our environment without XPC_SERVICE_NAME and without what the extra
+  // entries set themselves.
+  auto overridden = [&](std::string_view entry) {
+    std::string_view name = entry.substr(0, entry.find('=') + 1);
+    if (name == "XPC_SERVICE_NAME=") return true;
+    for (const auto& extra : extraEnvironment) {
+      if (extra.starts_with(name)) return true;
+    }
+    return false;
+  };
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (!std::string_view(*e).starts_with("XPC_SERVICE_NAME=")) env.emplace_back(*e);
+    if (!overridden(*e)) env.emplace_back(*e);
   }
   env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
   std::vector<char*> envp, argv{const_cast<char*>(VORN_AGENT_RUNNER)};
