@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "computer-use/protocol/json_text.h"
 #include "computer-use/protocol/line_reader.h"
+#include "computer-use/protocol/xpc_service.h"
 
 namespace ComputerUseHelperMain {
 namespace {
@@ -102,9 +103,7 @@ int serve(Platform& platform) {
   return kExitOk;
 }
 
-// Until the service host exists, a process started as a service ends at once
-// without a word: a service that cannot serve must never look like one.
-int serveOverBus() { return kExitFailed; }
+int serveOverBus(Platform& platform) { return VornComputerUseXPCService(platform).run(); }
 
 }  // namespace
 
@@ -119,7 +118,7 @@ bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) 
 }
 
 int main(std::span<const std::string_view> arguments, Platform& platform) {
-  if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
+  if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus(platform);
   if (hasArgument(arguments, "--serve")) return serve(platform);
   if (auto request = jsonArgument(arguments)) return answerOnce(*request, platform);
   return answerStdin(platform);

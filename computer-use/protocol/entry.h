@@ -5,12 +5,13 @@
 #include <string_view>
 
 #include "computer-use/platform/platform.h"
+#include "computer-use/protocol/xpc_service.h"
 
 namespace ComputerUseHelperMain {
 
 /// The bus name under which the helper serves; `XPC_SERVICE_NAME` is compared
 /// against it.
-inline constexpr std::string_view kServiceName = "dev.vorn.ComputerUse";
+inline constexpr std::string_view kServiceName = VornComputerUseXPCService::kName.busName;
 
 /// The "error" of the usage failure.
 inline constexpr std::string_view kUsage =
@@ -27,8 +28,8 @@ inline constexpr std::size_t kMaxRequestBytes = std::size_t{256} << 20;
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments);
 
 /// Runs the process with its whole command line (program path first): the
-/// service when `isLaunchdXPCServiceInvocation` holds (not yet available: ends
-/// with 1, writing nothing); serve mode with "--serve" (returns 0 at end of
+/// service when `isLaunchdXPCServiceInvocation` holds (status 1 with one line
+/// on standard error when it cannot serve); serve mode with "--serve" (returns 0 at end of
 /// input); otherwise one request from the argument after "--json" or from
 /// standard input, answered on standard output, returning 0 when the answer
 /// has "ok" true, else 1, and 2 with the usage line on standard error when

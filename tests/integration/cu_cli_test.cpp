@@ -3,6 +3,7 @@
 // bytes, exit statuses, and nothing on standard error but the usage line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -123,26 +124,35 @@ TEST(CliOneShot, BytesThatAreNotUtf8OrHoldNulAreInvalid) {
   }
 }
 
+// A service that cannot reach a bus says why in one line and ends with 1,
+// without reading a request or answering on standard output.
+const std::string kNoBus = "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/vorn-bus";
+
+void expectNoBusRefusal(const ProgramRun& r) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(r.err.starts_with("cannot reach the session bus: ")) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 TEST(CliModes, ServeWinsOverJsonAndTheServiceOverBoth) {
   ProgramRun served = run({"--json", R"({"op":"nope"})", "--serve"}, R"({"op":"ping"})");
   EXPECT_EQ(served.out, pong(served.pid) + "\n");
   EXPECT_EQ(served.status, 0);
 
-  ProgramRun service =
-      run({"--serve", "--json", R"({"op":"ping"})", "--xpc-service"}, R"({"op":"ping"})"
-                                                                      "\n");
-  EXPECT_EQ(service.status, 1);
-  EXPECT_EQ(service.out, "");
-  EXPECT_EQ(service.err, "");
+  ProgramRun service = run({"--serve", "--json", R"({"op":"ping"})", "--xpc-service"},
+                           R"({"op":"ping"})"
+                           "\n",
+                           {kNoBus});
+  expectNoBusRefusal(service);
 }
 
 TEST(CliModes, ServiceNameInTheEnvironmentSelectsTheService) {
   for (std::string name :
        {"dev.vorn.ComputerUse", " \n dev.vorn.ComputerUse\t\n",
         "application.dev.vorn.ComputerUse.42", "com.example.vorn-computer-use"}) {
-    ProgramRun r = run({"--serve"}, R"({"op":"ping"})", {"XPC_SERVICE_NAME=" + name});
-    EXPECT_EQ(r.status, 1) << name;
-    EXPECT_EQ(r.out + r.err, "") << name;
+    ProgramRun r = run({"--serve"}, R"({"op":"ping"})", {"XPC_SERVICE_NAME=" + name, kNoBus});
+    expectNoBusRefusal(r);
   }
   for (std::string name :
        {"0", " 0 ", "   ", "", "dev.vorn.AgentRunner", "vorn-computer-use.old"}) {
