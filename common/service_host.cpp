@@ -1,21 +1,23 @@
-// sd-bus objects belong to one thread, so workers never touch the bus: a
-// finished call's reply text goes into a queue, and an eventfd wakes the bus
-// thread's event loop to send it. Calls are referenced until they are
-// answered; the reply is sent even when the caller has gone away (the bus
-// then drops it).
+// One bus connection, used under one lock. The bus thread reads calls and
+// hands each to a worker; the worker that finishes a call sends its reply
+// itself, under the lock, so a reply costs no second hand-over to the bus
+// thread. Only when the socket cannot take the reply at once does the worker
+// wake the bus thread (through an eventfd) to wait for room and send it.
+// Calls stay referenced until they are answered; a reply to a caller that has
+// gone away is dropped by the bus.
 #include "common/service_host.h"
 
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "common/systemd_library.h"
 #include "common/unique_fd.h"
@@ -33,59 +35,40 @@ const SystemdLibrary* sd = nullptr;
 struct BusDeleter {
   void operator()(sd_bus* bus) const { sd->sd_bus_flush_close_unref(bus); }
 };
-struct EventDeleter {
-  void operator()(sd_event* event) const { sd->sd_event_unref(event); }
-};
 struct SlotDeleter {
   void operator()(sd_bus_slot* slot) const { sd->sd_bus_slot_unref(slot); }
-};
-struct SourceDeleter {
-  void operator()(sd_event_source* source) const { sd->sd_event_source_unref(source); }
 };
 struct MessageDeleter {
   void operator()(sd_bus_message* message) const { sd->sd_bus_message_unref(message); }
 };
 using Call = std::unique_ptr<sd_bus_message, MessageDeleter>;
 
-struct Finished {
-  Call call;
-  std::string reply;
-};
-
 class Host {
  public:
   explicit Host(RequestHandler handler) : handler_(std::move(handler)) {}
-  // Workers finish before the calls they answer are released.
+  // Workers finish (and release their calls) before the bus goes.
   ~Host() { workers_.reset(); }
 
   int run(const ServiceName& name);
   int accept(sd_bus_message* message);
-  void sendReplies();
 
  private:
   int fail(const char* what, int rc);
+  int connect(const ServiceName& name);
+  int loop();
+  void reply(sd_bus_message* call, const std::string& text);
 
   RequestHandler handler_;
   std::array<sd_bus_vtable, 3> vtable_{};  // registered with the bus: lives as long
   std::unique_ptr<sd_bus, BusDeleter> bus_;
-  std::unique_ptr<sd_event, EventDeleter> event_;
   std::unique_ptr<sd_bus_slot, SlotDeleter> object_;
-  std::unique_ptr<sd_event_source, SourceDeleter> wakeSource_;
+  std::mutex busMutex_;
   UniqueFd wake_;
-  std::mutex mutex_;
-  std::vector<Finished> finished_;
   std::unique_ptr<WorkerPool> workers_ = std::make_unique<WorkerPool>(kMaxWorkers);
 };
 
 int onCall(sd_bus_message* message, void* host, sd_bus_error*) {
   return static_cast<Host*>(host)->accept(message);
-}
-
-int onFinished(sd_event_source*, int fd, uint32_t, void* host) {
-  std::uint64_t count;
-  (void)::read(fd, &count, sizeof count);
-  static_cast<Host*>(host)->sendReplies();
-  return 0;
 }
 
 // SD_BUS_VTABLE_START would link the library for its format symbol; the
@@ -107,41 +90,39 @@ int Host::fail(const char* what, int rc) {
   return 1;
 }
 
-// Runs on the bus thread: the request is copied out and handed to a worker;
-// the call stays referenced until its reply is sent.
+// Runs on the bus thread, under the lock: the request is copied out and
+// handed to a worker.
 int Host::accept(sd_bus_message* message) {
   const char* text = nullptr;
   int rc = sd->sd_bus_message_read(message, "s", &text);
   if (rc < 0) return rc;  // sd-bus answers the caller with the error
   auto call = std::make_shared<Call>(sd->sd_bus_message_ref(message));
   workers_->submit([this, call, request = std::string(text)] {
-    std::string reply = handler_(request);
-    std::lock_guard lock(mutex_);
-    finished_.push_back({std::move(*call), std::move(reply)});
-    std::uint64_t one = 1;
-    (void)::write(wake_.get(), &one, sizeof one);
+    std::string answer = handler_(request);
+    std::lock_guard lock(busMutex_);
+    reply(call->get(), answer);
+    call->reset();
   });
   return 1;
 }
 
-void Host::sendReplies() {
-  std::vector<Finished> ready;
-  {
-    std::lock_guard lock(mutex_);
-    ready.swap(finished_);
-  }
-  for (auto& done : ready) {
-    (void)sd->sd_bus_reply_method_return(done.call.get(), "s", done.reply.c_str());
+// Under the lock. A reply the socket could not take whole waits in the
+// connection's queue; the bus thread is woken to watch for room.
+void Host::reply(sd_bus_message* call, const std::string& text) {
+  (void)sd->sd_bus_reply_method_return(call, "s", text.c_str());
+  if (sd->sd_bus_get_events(bus_.get()) & POLLOUT) {
+    std::uint64_t one = 1;
+    (void)::write(wake_.get(), &one, sizeof one);
   }
 }
 
-int Host::run(const ServiceName& name) {
+int Host::connect(const ServiceName& name) {
   sd_bus* bus = nullptr;
   int rc = sd->sd_bus_open_user(&bus);
   if (rc < 0) return fail("cannot reach the session bus", rc);
   bus_.reset(bus);
-  sd_bus_slot* slot = nullptr;
   vtable_ = methodTable();
+  sd_bus_slot* slot = nullptr;
   rc = sd->sd_bus_add_object_vtable(bus, &slot, name.objectPath, name.interface, vtable_.data(),
                                     this);
   if (rc < 0) return fail("cannot export the service object", rc);
@@ -152,22 +133,45 @@ int Host::run(const ServiceName& name) {
                  rc == -EEXIST ? "it is taken by another process" : std::strerror(-rc));
     return 1;
   }
-  sd_event* event = nullptr;
-  if ((rc = sd->sd_event_new(&event)) < 0) return fail("cannot create the event loop", rc);
-  event_.reset(event);
   wake_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!wake_.valid()) return fail("cannot create an eventfd", -errno);
-  sd_event_source* source = nullptr;
-  rc = sd->sd_event_add_io(event, &source, wake_.get(), EPOLLIN, onFinished, this);
-  if (rc < 0) return fail("cannot watch the eventfd", rc);
-  wakeSource_.reset(source);
-  if ((rc = sd->sd_bus_attach_event(bus, event, SD_EVENT_PRIORITY_NORMAL)) < 0) {
-    return fail("cannot attach the bus to the event loop", rc);
+  return 0;
+}
+
+// Processes what the bus has, then sleeps until it has more, a reply waits
+// for room, or a timeout of the bus's own falls due. Ends when the connection
+// does, the service's natural end.
+int Host::loop() {
+  for (;;) {
+    pollfd fds[2] = {{sd->sd_bus_get_fd(bus_.get()), 0, 0}, {wake_.get(), POLLIN, 0}};
+    int timeoutMs = -1;
+    {
+      std::lock_guard lock(busMutex_);
+      int rc;
+      while ((rc = sd->sd_bus_process(bus_.get(), nullptr)) > 0) {
+      }
+      if (rc < 0 || sd->sd_bus_is_open(bus_.get()) <= 0) return 0;
+      fds[0].events = static_cast<short>(sd->sd_bus_get_events(bus_.get()));
+      std::uint64_t due = 0;
+      if (sd->sd_bus_get_timeout(bus_.get(), &due) > 0 && due != UINT64_MAX) {
+        timespec now;
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        std::uint64_t nowUs = static_cast<std::uint64_t>(now.tv_sec) * 1000000 +
+                              static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+        timeoutMs = due <= nowUs ? 0 : static_cast<int>((due - nowUs + 999) / 1000);
+      }
+    }
+    if (::poll(fds, 2, timeoutMs) < 0 && errno != EINTR) return fail("poll failed", -errno);
+    if (fds[1].revents & POLLIN) {
+      std::uint64_t count;
+      (void)::read(wake_.get(), &count, sizeof count);
+    }
   }
-  (void)sd->sd_bus_set_exit_on_disconnect(bus, 1);
-  // The loop ends when the bus connection does: the service's natural end.
-  rc = sd->sd_event_loop(event);
-  return rc < 0 ? 1 : 0;
+}
+
+int Host::run(const ServiceName& name) {
+  if (int rc = connect(name); rc != 0) return rc;
+  return loop();
 }
 
 }  // namespace

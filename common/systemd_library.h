@@ -4,19 +4,17 @@
 #pragma once
 
 #include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 
 namespace vorn::service {
 
 // Every function the service host calls, and the one datum (the vtable format
 // that a vtable's first entry must point at), once.
-#define VORN_SYSTEMD_FUNCTIONS(X)                                                               \
-  X(sd_bus_open_user)                                                                           \
-  X(sd_bus_add_object_vtable) X(sd_bus_request_name) X(sd_bus_attach_event)                     \
-      X(sd_bus_set_exit_on_disconnect) X(sd_bus_flush_close_unref) X(sd_bus_slot_unref)         \
-          X(sd_bus_message_read) X(sd_bus_message_ref) X(sd_bus_message_unref)                  \
-              X(sd_bus_reply_method_return) X(sd_event_new) X(sd_event_add_io) X(sd_event_loop) \
-                  X(sd_event_unref) X(sd_event_source_unref) X(sd_bus_object_vtable_format)
+#define VORN_SYSTEMD_FUNCTIONS(X)                                                              \
+  X(sd_bus_open_user)                                                                          \
+  X(sd_bus_add_object_vtable) X(sd_bus_request_name) X(sd_bus_process) X(sd_bus_get_fd)        \
+      X(sd_bus_get_events) X(sd_bus_get_timeout) X(sd_bus_is_open) X(sd_bus_flush_close_unref) \
+          X(sd_bus_slot_unref) X(sd_bus_message_read) X(sd_bus_message_ref)                    \
+              X(sd_bus_message_unref) X(sd_bus_reply_method_return) X(sd_bus_object_vtable_format)
 
 struct SystemdLibrary {
 #define VORN_SYSTEMD_SLOT(name) decltype(&::name) name = nullptr;

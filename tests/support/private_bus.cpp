@@ -182,4 +182,15 @@ int procEntries(pid_t pid, const char* what) {
   return count;
 }
 
+int settledEntries(pid_t pid, const char* what) {
+  int last = procEntries(pid, what), still = 0;
+  for (int step = 0; step < 200 && still < 20; ++step) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    int now = procEntries(pid, what);
+    still = now == last ? still + 1 : 0;
+    last = now;
+  }
+  return last;
+}
+
 }  // namespace vorn::testing

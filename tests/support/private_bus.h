@@ -54,4 +54,8 @@ std::string performRequest(const std::string& address, const std::string& busNam
 /// Number of entries in /proc/<pid>/<what> ("task" or "fd").
 int procEntries(pid_t pid, const char* what);
 
+/// The number of entries once it has held still for a second (idle workers
+/// linger a moment before they end), or after about ten seconds.
+int settledEntries(pid_t pid, const char* what);
+
 }  // namespace vorn::testing
