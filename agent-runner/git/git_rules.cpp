@@ -30,23 +30,24 @@ std::string repositoryRelativePath(const std::string& path, const std::string& r
   return path;
 }
 
-OrAnswer<std::vector<std::string>> authorizedRelativePaths(const std::vector<std::string>& targets,
-                                                           const std::string& root) {
-  PathAuthorizer authorizer(root, {});
-  std::vector<std::string> relative;
-  relative.reserve(targets.size());
+OrAnswer<RepositoryPaths> repositoryAndPaths(const vorn::RunnerRequest& request) {
+  auto preamble = repositoryPreamble(request);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
+  RepositoryPaths result{std::move(std::get<std::string>(preamble)), {}};
+  std::vector<std::string> targets;
+  if (request.paths) {
+    targets = *request.paths;
+  } else if (request.path) {
+    targets = {*request.path};
+  }
+  if (targets.empty()) return vorn::failure("paths are required");
+  PathAuthorizer authorizer(result.root, {});
   for (const auto& target : targets) {
     auto path = authorizer.authorize(target);
     if (!path) return vorn::failure("path_outside_workspace");
-    relative.push_back(repositoryRelativePath(*path, root));
+    result.paths.push_back(repositoryRelativePath(*path, result.root));
   }
-  return relative;
-}
-
-std::vector<std::string> requestTargets(const vorn::RunnerRequest& request) {
-  if (request.paths) return *request.paths;
-  if (request.path) return {*request.path};
-  return {};
+  return result;
 }
 
 std::string gitFailureText(const vorn::RunnerResponse& run, std::string_view fixed) {

@@ -33,14 +33,17 @@ double standardGitTimeout(const vorn::RunnerRequest& request);
 /// root itself, `path` unchanged when it lies elsewhere.
 std::string repositoryRelativePath(const std::string& path, const std::string& root);
 
-/// Authorises each target against `root` alone and answers their
-/// repository-relative paths in order, or "path_outside_workspace" at the
-/// first refused one.
-OrAnswer<std::vector<std::string>> authorizedRelativePaths(const std::vector<std::string>& targets,
-                                                           const std::string& root);
+/// The repository and the paths an operation on named paths acts on.
+struct RepositoryPaths {
+  std::string root;
+  std::vector<std::string> paths;  // repository-relative, in request order
+};
 
-/// `paths` when present (even empty), else [`path`] when present, else [].
-std::vector<std::string> requestTargets(const vorn::RunnerRequest& request);
+/// The repository preamble, then the request's targets (`paths` when present,
+/// even empty, else [`path`] when present), each authorised against the root
+/// alone: "paths are required" when there are none, "path_outside_workspace"
+/// at the first refused one.
+OrAnswer<RepositoryPaths> repositoryAndPaths(const vorn::RunnerRequest& request);
 
 /// The run's `stderr` if present, else its `error` if present, else `fixed`.
 std::string gitFailureText(const vorn::RunnerResponse& run, std::string_view fixed);

@@ -21,14 +21,9 @@ std::vector<std::string> unstageArguments(const std::string& root) {
 }  // namespace
 
 vorn::RunnerResponse mutateGitIndex(const vorn::RunnerRequest& request, bool add) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  auto targets = requestTargets(request);
-  if (targets.empty()) return vorn::failure("paths are required");
-  auto relative = authorizedRelativePaths(targets, root);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&relative)) return *refusal;
-  auto& paths = std::get<std::vector<std::string>>(relative);
+  auto target = repositoryAndPaths(request);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
+  auto& [root, paths] = std::get<RepositoryPaths>(target);
 
   std::vector<std::string> args =
       add ? std::vector<std::string>{"add", "--"} : unstageArguments(root);

@@ -19,14 +19,9 @@ std::vector<std::string> restoreArguments(const vorn::RunnerRequest& request,
 }  // namespace
 
 vorn::RunnerResponse gitRestore(const vorn::RunnerRequest& request) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  auto targets = requestTargets(request);
-  if (targets.empty()) return vorn::failure("paths are required");
-  auto relative = authorizedRelativePaths(targets, root);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&relative)) return *refusal;
-  auto& paths = std::get<std::vector<std::string>>(relative);
+  auto target = repositoryAndPaths(request);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
+  auto& [root, paths] = std::get<RepositoryPaths>(target);
 
   double timeout = standardGitTimeout(request);
   auto run = runGit(restoreArguments(request, paths), root, timeout);

@@ -11,6 +11,7 @@
 #include "agent-runner/protocol/request_decoder.h"
 #include "agent-runner/protocol/response_encoder.h"
 #include "agent-runner/protocol/xpc_service.h"
+#include "common/process_io.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -26,56 +27,8 @@ constexpr std::size_t kMaxRequestBytes = std::size_t{256} << 20;
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
-bool hasArgument(std::span<const std::string_view> arguments, std::string_view wanted) {
-  for (auto a : arguments) {
-    if (a == wanted) return true;
-  }
-  return false;
-}
-
-void writeAll(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 void writeAnswer(const vorn::RunnerResponse& response) {
-  writeAll(encodeToString(response) + "\n");
-}
-
-// The request after "--json", if there is one with an argument after it.
-std::optional<std::string_view> jsonArgument(std::span<const std::string_view> arguments) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] != "--json") continue;
-    if (i + 1 < arguments.size()) return arguments[i + 1];
-    return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-struct StdinRead {
-  std::string bytes;
-  bool failed = false;
-  bool tooLarge = false;
-};
-
-StdinRead readStdin() {
-  StdinRead result;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) result.failed = true;
-    if (n <= 0) return result;
-    if (result.bytes.size() + static_cast<std::size_t>(n) > kMaxRequestBytes) {
-      result.tooLarge = true;
-      return result;
-    }
-    result.bytes.append(buffer, static_cast<std::size_t>(n));
-  }
+  vorn::writeAll(STDOUT_FILENO, encodeToString(response) + "\n");
 }
 
 int answerRequest(std::string_view bytes) {
@@ -90,7 +43,7 @@ int answerRequest(std::string_view bytes) {
 }
 
 int answerStdin() {
-  StdinRead input = readStdin();
+  vorn::ReadAll input = vorn::readAll(STDIN_FILENO, kMaxRequestBytes);
   if (input.tooLarge) {
     writeAnswer(vorn::failure("invalid JSON request: the request is larger than " +
                               std::to_string(kMaxRequestBytes) + " bytes"));
@@ -122,7 +75,7 @@ std::string handleJSONText(std::string_view text) {
 }
 
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
-  if (hasArgument(arguments, "--xpc-service")) return true;
+  if (vorn::hasArgument(arguments, "--xpc-service")) return true;
   const char* raw = std::getenv("XPC_SERVICE_NAME");
   if (raw == nullptr) return false;
   std::string_view name = vorn::text::trim(raw);
@@ -132,12 +85,12 @@ bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) 
 }
 
 int main(std::span<const std::string_view> arguments) {
-  if (hasArgument(arguments, "--ping")) {
+  if (vorn::hasArgument(arguments, "--ping")) {
     writeAnswer(vorn::success({.stdoutText = "pong"}));
     return kExitOk;
   }
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
-  if (auto request = jsonArgument(arguments)) return answerRequest(*request);
+  if (auto request = vorn::argumentAfter(arguments, "--json")) return answerRequest(*request);
   return answerStdin();
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/process_io.h"
 #include "common/text.h"
 #include "computer-use/protocol/json_text.h"
 #include "computer-use/protocol/line_reader.h"
@@ -20,55 +21,6 @@ using vorn::platform::Platform;
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
-bool hasArgument(std::span<const std::string_view> arguments, std::string_view wanted) {
-  for (auto a : arguments) {
-    if (a == wanted) return true;
-  }
-  return false;
-}
-
-void writeAll(std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
-// The request after the first "--json", when an argument follows it.
-std::optional<std::string_view> jsonArgument(std::span<const std::string_view> arguments) {
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == "--json") {
-      if (i + 1 < arguments.size()) return arguments[i + 1];
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
-}
-
-struct StdinRead {
-  std::string bytes;
-  bool failed = false;
-  bool tooLarge = false;
-};
-
-StdinRead readStdin() {
-  StdinRead result;
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) result.failed = true;
-    if (n <= 0) return result;
-    if (result.bytes.size() + static_cast<std::size_t>(n) > kMaxRequestBytes) {
-      result.tooLarge = true;
-      return result;
-    }
-    result.bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 int statusFor(std::string_view answer) {
   if (answer.find(R"("ok":true)") != std::string_view::npos) return kExitOk;
   if (answer.find(R"("ok": true)") != std::string_view::npos) return kExitOk;
@@ -77,13 +29,12 @@ int statusFor(std::string_view answer) {
 
 int answerOnce(std::string_view request, Platform& platform) {
   std::string answer = handleJSONText(request, platform);
-  writeAll(answer);
-  writeAll("\n");
+  vorn::writeAll(STDOUT_FILENO, answer + "\n");
   return statusFor(answer);
 }
 
 int answerStdin(Platform& platform) {
-  StdinRead input = readStdin();
+  vorn::ReadAll input = vorn::readAll(STDIN_FILENO, kMaxRequestBytes);
   if (input.failed || (input.bytes.empty() && !input.tooLarge)) {
     emit({{"ok", false}, {"error", kUsage}});
     return kExitUsage;
@@ -98,7 +49,7 @@ int serve(Platform& platform) {
     if (line->text.empty() && !line->oversized) continue;
     // One write per answer: the caller reads whole lines, and nothing is
     // buffered between two requests.
-    writeAll(handleJSONText(line->text, platform) + "\n");
+    vorn::writeAll(STDOUT_FILENO, handleJSONText(line->text, platform) + "\n");
   }
   return kExitOk;
 }
@@ -108,7 +59,7 @@ int serveOverBus(Platform& platform) { return VornComputerUseXPCService(platform
 }  // namespace
 
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
-  if (hasArgument(arguments, "--xpc-service")) return true;
+  if (vorn::hasArgument(arguments, "--xpc-service")) return true;
   const char* raw = std::getenv("XPC_SERVICE_NAME");
   if (raw == nullptr) return false;
   std::string_view name = vorn::text::trim(raw);
@@ -119,8 +70,9 @@ bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) 
 
 int main(std::span<const std::string_view> arguments, Platform& platform) {
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus(platform);
-  if (hasArgument(arguments, "--serve")) return serve(platform);
-  if (auto request = jsonArgument(arguments)) return answerOnce(*request, platform);
+  if (vorn::hasArgument(arguments, "--serve")) return serve(platform);
+  if (auto request = vorn::argumentAfter(arguments, "--json"))
+    return answerOnce(*request, platform);
   return answerStdin(platform);
 }
 
