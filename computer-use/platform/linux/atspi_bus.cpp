@@ -233,8 +233,9 @@ bool ReplyReader::actionNames(std::vector<std::string>& out) {
   return true;
 }
 
-bool ReplyReader::stringProperties(
-    const std::function<void(const char* key, const char* value)>& onString) {
+bool ReplyReader::properties(
+    const std::function<void(const char* key, const char* value)>& onString,
+    const std::function<void(const char* key, ObjectRef value)>& onObject) {
   if (sd_.sd_bus_message_enter_container(m_, 'a', "{sv}") <= 0) return false;
   while (sd_.sd_bus_message_enter_container(m_, 'e', "sv") > 0) {
     const char* key = nullptr;
@@ -243,9 +244,13 @@ bool ReplyReader::stringProperties(
     if (sd_.sd_bus_message_read_basic(m_, 's', &key) <= 0) return false;
     if (sd_.sd_bus_message_peek_type(m_, &type, &contents) <= 0) return false;
     const char* value = nullptr;
+    const char* path = nullptr;
     if (contents != nullptr && std::string_view(contents) == "s") {
       if (sd_.sd_bus_message_read(m_, "v", "s", &value) <= 0) return false;
       onString(key, value);
+    } else if (contents != nullptr && std::string_view(contents) == "(so)") {
+      if (sd_.sd_bus_message_read(m_, "v", "(so)", &value, &path) <= 0) return false;
+      onObject(key, ObjectRef{value, path});
     } else if (sd_.sd_bus_message_skip(m_, "v") < 0) {
       return false;
     }

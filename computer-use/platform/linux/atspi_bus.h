@@ -72,8 +72,10 @@ class ReplyReader {
   bool numberVariant(double& out);                  ///< v holding any number
   bool extents(std::int32_t (&out)[4]);             ///< (iiii)
   bool actionNames(std::vector<std::string>& out);  ///< a(sss): the first of each
-  /// a{sv}: calls `onString` for every string-valued entry, skips the rest.
-  bool stringProperties(const std::function<void(const char* key, const char* value)>& onString);
+  /// a{sv}: calls `onString` for every string-valued entry and `onObject`
+  /// for every object-valued one ((so)); skips the rest.
+  bool properties(const std::function<void(const char* key, const char* value)>& onString,
+                  const std::function<void(const char* key, ObjectRef value)>& onObject);
 
  private:
   const service::SystemdLibrary& sd_;

@@ -19,6 +19,7 @@ constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 const ObjectRef kRegistryRoot{"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"};
 const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
+constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
 
 // Wheel steps for one page: GTK and Qt scroll a few dozen pixels per step.
 constexpr std::int32_t kWheelStepsPerPage = 5;
@@ -28,6 +29,11 @@ constexpr std::int32_t kWheelStepsPerPage = 5;
 constexpr std::string_view kPressNames[] = {"click", "press", "activate", "toggle", "jump"};
 
 bool endsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
+
+// An object the application has let go of: marked defunct, or cut off from
+// every window. Acting on it would report success for nothing (GTK still
+// "clicks" the button of a destroyed dialog).
+bool gone(const Facts& f) { return has(f.states, kStateDefunct) || f.orphan; }
 
 const Element* elementOf(const AXElement& element) {
   return dynamic_cast<const Element*>(element.get());
@@ -180,10 +186,18 @@ void AtspiSession::fetch(const Plan& plan) {
     bool read = false;
     switch (a.kind) {
       case kProperties_:
-        read = reply && reply->stringProperties([&](const char* key, const char* value) {
-          if (std::string_view(key) == "Name") f.name = text::toValidUtf8(value);
-          if (std::string_view(key) == "Description") f.description = text::toValidUtf8(value);
-        });
+        read = reply && reply->properties(
+                            [&](const char* key, const char* value) {
+                              if (std::string_view(key) == "Name")
+                                f.name = text::toValidUtf8(value);
+                              if (std::string_view(key) == "Description") {
+                                f.description = text::toValidUtf8(value);
+                              }
+                            },
+                            [&](const char* key, const ObjectRef& parent) {
+                              if (std::string_view(key) == "Parent")
+                                f.orphan = parent.path == kNullPath;
+                            });
         break;
       case kRole:
         read = reply && reply->uint32(f.role);
@@ -326,6 +340,7 @@ std::vector<AXElement> AtspiSession::windowsOf(const ObjectRef& app) {
 AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
   Facts& f = basics(ref);
   if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   CallBatch batch(*bus_);
@@ -391,7 +406,7 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
 AXError AtspiSession::press(const ObjectRef& ref) {
   Facts& f = basics(ref);
   if (f.basicsError) return f.basicsError;
-  if (has(f.states, kStateDefunct)) return kAXErrorInvalidUIElement;
+  if (gone(f)) return kAXErrorInvalidUIElement;
   if (!(f.interfaces & kInterfaceAction)) return kAXErrorActionUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   std::vector<std::string> names;
@@ -421,7 +436,7 @@ AXError AtspiSession::press(const ObjectRef& ref) {
 AXError AtspiSession::scrollByPage(const ObjectRef& ref, bool down) {
   Facts& f = basics(ref);
   if (f.basicsError) return f.basicsError;
-  if (has(f.states, kStateDefunct)) return kAXErrorInvalidUIElement;
+  if (gone(f)) return kAXErrorInvalidUIElement;
   if (!isScrollable(f.role, has(f.states, kStateMultiLine))) return kAXErrorActionUnsupported;
   std::int32_t box[4];
   if (AXError e = extents(ref, box)) return e;
@@ -447,7 +462,7 @@ AXError AtspiSession::performAction(const AXElement& element, std::string_view a
 AXError AtspiSession::grabFocus(const ObjectRef& ref) {
   Facts& f = basics(ref);
   if (f.basicsError) return f.basicsError;
-  if (has(f.states, kStateDefunct)) return kAXErrorInvalidUIElement;
+  if (gone(f)) return kAXErrorInvalidUIElement;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   CallBatch batch(*bus_);
@@ -459,7 +474,7 @@ AXError AtspiSession::grabFocus(const ObjectRef& ref) {
 AXError AtspiSession::setValue(const ObjectRef& ref, const AXValue& value) {
   Facts& f = basics(ref);
   if (f.basicsError) return f.basicsError;
-  if (has(f.states, kStateDefunct)) return kAXErrorInvalidUIElement;
+  if (gone(f)) return kAXErrorInvalidUIElement;
   auto* text = std::get_if<std::string>(&value);
   std::optional<double> number = numberOf(value);
   bool editable = text != nullptr && (f.interfaces & kInterfaceEditableText);

@@ -30,6 +30,9 @@ struct Facts {
   std::uint32_t interfaces = 0;
   std::string name;
   std::string description;
+  /// No parent: the object is no longer part of any window (GTK keeps the
+  /// accessible of a destroyed widget, with no states and a null parent).
+  bool orphan = false;
 
   bool childrenRead = false;
   AXError childrenError = kAXErrorSuccess;
