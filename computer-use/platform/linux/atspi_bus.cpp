@@ -24,7 +24,7 @@ std::unique_ptr<BusConnection> BusConnection::open(const service::SystemdLibrary
                                                    const std::string& address, bool busClient) {
   sd_bus* bus = nullptr;
   if (sd.sd_bus_new(&bus) < 0) return nullptr;
-  std::unique_ptr<BusConnection> connection(new BusConnection(sd, bus));
+  std::unique_ptr<BusConnection> connection(new BusConnection(sd, bus, !busClient));
   if (sd.sd_bus_set_address(bus, address.c_str()) < 0) return nullptr;
   if (sd.sd_bus_set_bus_client(bus, busClient) < 0) return nullptr;
   if (sd.sd_bus_start(bus) < 0) return nullptr;

@@ -47,13 +47,17 @@ class BusConnection {
   /// Whether the connection still stands (it may be handed to a later request).
   bool usable() const;
   sd_bus* bus() const { return bus_; }
+  /// A direct connection to one application rather than to a bus.
+  bool peer() const { return peer_; }
   const service::SystemdLibrary& library() const { return sd_; }
   void markBroken() { broken_ = true; }
 
  private:
-  BusConnection(const service::SystemdLibrary& sd, sd_bus* bus) : sd_(sd), bus_(bus) {}
+  BusConnection(const service::SystemdLibrary& sd, sd_bus* bus, bool peer)
+      : sd_(sd), bus_(bus), peer_(peer) {}
   const service::SystemdLibrary& sd_;
   sd_bus* bus_;
+  bool peer_;
   bool broken_ = false;
 };
 

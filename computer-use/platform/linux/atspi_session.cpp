@@ -20,6 +20,7 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 const ObjectRef kRegistryRoot{"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"};
 const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
 constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
+const std::string kApplicationRoot = "/org/a11y/atspi/accessible/root";
 
 // Wheel steps for one page: GTK and Qt scroll a few dozen pixels per step.
 constexpr std::int32_t kWheelStepsPerPage = 5;
@@ -120,18 +121,54 @@ AXElement AtspiSession::createApplication(std::int32_t pid) {
 
 // ---- Fetching ----
 
+// An application that offers a connection of its own is asked directly: no
+// bus daemon in between halves the cost of every call.
+std::unique_ptr<BusConnection> AtspiSession::openPeer(const std::string& busName) {
+  if (!bus_ || expired()) return nullptr;
+  std::string address;
+  {
+    CallBatch batch(*bus_);
+    auto call = batch.add({busName, kApplicationRoot}, "org.a11y.atspi.Application",
+                          "GetApplicationBusAddress");
+    batch.run(deadline_);
+    auto reply = batch.reply(call);
+    if (!reply || !reply->string(address) || address.empty()) return nullptr;
+  }
+  auto peer = BusConnection::open(bus_->library(), address, false);
+  if (!peer) return nullptr;
+  // A peer that does not complete its handshake and answer is not used.
+  CallBatch probe(*peer);
+  auto call = probe.add({busName, kApplicationRoot}, kAccessible, "GetRole");
+  probe.run(deadline_);
+  return probe.answered(call) && peer->usable() ? std::move(peer) : nullptr;
+}
+
+BusConnection& AtspiSession::connectionFor(const std::string& busName) {
+  auto it = peers_.find(busName);
+  if (it == peers_.end()) it = peers_.emplace(busName, openPeer(busName)).first;
+  return it->second ? *it->second : *bus_;
+}
+
 void AtspiSession::fetch(const Plan& plan) {
   enum Kind { kProperties_, kRole, kStates, kInterfaces, kChildren, kNumber, kText };
   struct Asked {
     Facts* facts;
     Kind kind;
+    CallBatch* batch;
     std::size_t call;
   };
   bool live = bus_ && !expired();
-  std::optional<CallBatch> batch;
-  if (live) batch.emplace(*bus_);
+  // One batch per connection: usually all objects belong to one application.
+  std::unordered_map<BusConnection*, std::unique_ptr<CallBatch>> batches;
+  auto batchFor = [&](const ObjectRef& ref) -> CallBatch& {
+    auto& batch = batches[&connectionFor(ref.bus)];
+    if (!batch) batch = std::make_unique<CallBatch>(connectionFor(ref.bus));
+    return *batch;
+  };
   std::vector<Asked> asked;
-  auto ask = [&](Facts& f, Kind kind, std::size_t call) { asked.push_back({&f, kind, call}); };
+  auto ask = [&](Facts& f, Kind kind, CallBatch& batch, std::size_t call) {
+    asked.push_back({&f, kind, &batch, call});
+  };
 
   for (const auto& ref : plan.basics) {
     Facts& f = facts_[ref];
@@ -141,10 +178,11 @@ void AtspiSession::fetch(const Plan& plan) {
       f.basicsError = kAXErrorCannotComplete;
       continue;
     }
-    ask(f, kProperties_, batch->add(ref, kProperties, "GetAll", "s", kAccessible));
-    ask(f, kRole, batch->add(ref, kAccessible, "GetRole"));
-    ask(f, kStates, batch->add(ref, kAccessible, "GetState"));
-    ask(f, kInterfaces, batch->add(ref, kAccessible, "GetInterfaces"));
+    ask(f, kProperties_, batchFor(ref),
+        batchFor(ref).add(ref, kProperties, "GetAll", "s", kAccessible));
+    ask(f, kRole, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetRole"));
+    ask(f, kStates, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetState"));
+    ask(f, kInterfaces, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetInterfaces"));
   }
   for (const auto& ref : plan.children) {
     Facts& f = facts_[ref];
@@ -154,7 +192,7 @@ void AtspiSession::fetch(const Plan& plan) {
       f.childrenError = kAXErrorCannotComplete;
       continue;
     }
-    ask(f, kChildren, batch->add(ref, kAccessible, "GetChildren"));
+    ask(f, kChildren, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetChildren"));
   }
   for (const auto& ref : plan.values) {
     Facts& f = facts_[ref];
@@ -170,19 +208,20 @@ void AtspiSession::fetch(const Plan& plan) {
     } else if (!live) {
       f.valueError = kAXErrorCannotComplete;
     } else if (f.interfaces & kInterfaceValue) {
-      ask(f, kNumber,
-          batch->add(ref, kProperties, "Get", "ss", "org.a11y.atspi.Value", "CurrentValue"));
+      ask(f, kNumber, batchFor(ref),
+          batchFor(ref).add(ref, kProperties, "Get", "ss", "org.a11y.atspi.Value", "CurrentValue"));
     } else {
-      ask(f, kText, batch->add(ref, "org.a11y.atspi.Text", "GetText", "ii", 0, -1));
+      ask(f, kText, batchFor(ref),
+          batchFor(ref).add(ref, "org.a11y.atspi.Text", "GetText", "ii", 0, -1));
     }
   }
   if (asked.empty()) return;
-  batch->run(deadline_);
+  for (auto& [connection, batch] : batches) batch->run(deadline_);
 
   for (const auto& a : asked) {
     Facts& f = *a.facts;
-    AXError error = errorOf(*batch, a.call);
-    auto reply = batch->reply(a.call);
+    AXError error = errorOf(*a.batch, a.call);
+    auto reply = a.batch->reply(a.call);
     bool read = false;
     switch (a.kind) {
       case kProperties_:
@@ -343,7 +382,7 @@ AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
   if (gone(f)) return kAXErrorInvalidUIElement;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
-  CallBatch batch(*bus_);
+  CallBatch batch(connectionFor(ref.bus));
   // Coordinate type 0: the screen's.
   auto call = batch.add(ref, "org.a11y.atspi.Component", "GetExtents", "u", 0u);
   batch.run(deadline_);
@@ -411,7 +450,7 @@ AXError AtspiSession::press(const ObjectRef& ref) {
   if (expired()) return kAXErrorCannotComplete;
   std::vector<std::string> names;
   {
-    CallBatch batch(*bus_);
+    CallBatch batch(connectionFor(ref.bus));
     auto call = batch.add(ref, "org.a11y.atspi.Action", "GetActions");
     batch.run(deadline_);
     if (AXError e = errorOf(batch, call)) return e;
@@ -427,7 +466,7 @@ AXError AtspiSession::press(const ObjectRef& ref) {
     }
   }
   if (expired()) return kAXErrorCannotComplete;
-  CallBatch batch(*bus_);
+  CallBatch batch(connectionFor(ref.bus));
   auto call = batch.add(ref, "org.a11y.atspi.Action", "DoAction", "i", index);
   batch.run(deadline_);
   return booleanAnswer(batch, call);
@@ -465,7 +504,7 @@ AXError AtspiSession::grabFocus(const ObjectRef& ref) {
   if (gone(f)) return kAXErrorInvalidUIElement;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
-  CallBatch batch(*bus_);
+  CallBatch batch(connectionFor(ref.bus));
   auto call = batch.add(ref, "org.a11y.atspi.Component", "GrabFocus");
   batch.run(deadline_);
   return booleanAnswer(batch, call);
@@ -482,7 +521,7 @@ AXError AtspiSession::setValue(const ObjectRef& ref, const AXValue& value) {
   if (!editable && !numeric) return kAXErrorAttributeUnsupported;
   if (numeric && !number) return kAXErrorIllegalArgument;
   if (expired()) return kAXErrorCannotComplete;
-  CallBatch batch(*bus_);
+  CallBatch batch(connectionFor(ref.bus));
   std::size_t call;
   if (editable) {
     call = batch.add(ref, "org.a11y.atspi.EditableText", "SetTextContents", "s", text->c_str());

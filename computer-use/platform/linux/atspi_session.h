@@ -79,10 +79,15 @@ class AtspiSession final : public AXSession {
   AXError setValue(const ObjectRef& ref, const AXValue& value);
   AXError grabFocus(const ObjectRef& ref);
   bool expired() const { return Clock::now() >= deadline_; }
+  /// The connection that reaches `busName`'s objects: the application's own
+  /// when it offers one, else the accessibility bus.
+  BusConnection& connectionFor(const std::string& busName);
+  std::unique_ptr<BusConnection> openPeer(const std::string& busName);
 
   AtspiAccessibility& owner_;
   Clock::time_point deadline_;
   std::unique_ptr<BusConnection> bus_;
+  std::unordered_map<std::string, std::unique_ptr<BusConnection>> peers_;
   std::optional<bool> trusted_;
   std::vector<ObjectRef> applications_;
   std::unordered_map<ObjectRef, Facts, ObjectRefHash> facts_;
