@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 namespace vorn::text {
@@ -183,6 +184,24 @@ std::size_t graphemePrefixLength(std::string_view s, std::size_t maxClusters) {
     i += static_cast<std::size_t>(d.length);
   }
   return s.size();
+}
+
+std::string toNfc(std::string_view s) {
+  // Plain ASCII is its own normal form: most titles never reach utf8proc.
+  if (skipAscii(s, 0) == s.size() || !isValidUtf8(s)) return std::string(s);
+  utf8proc_uint8_t* normalized = nullptr;
+  auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(s.data()),
+                        static_cast<utf8proc_ssize_t>(s.size()), &normalized,
+                        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  if (n < 0) return std::string(s);
+  std::string result(reinterpret_cast<const char*>(normalized), static_cast<std::size_t>(n));
+  std::free(normalized);
+  return result;
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  return toNfc(a) == toNfc(b);
 }
 
 }  // namespace vorn::text

@@ -38,4 +38,12 @@ bool isAlphanumeric(std::int32_t codePoint);
 /// clusters of `s`, which must be valid UTF-8.
 std::size_t graphemePrefixLength(std::string_view s, std::size_t maxClusters);
 
+/// `s` in Unicode normalisation form C. Text that is not valid UTF-8 is
+/// returned unchanged.
+std::string toNfc(std::string_view s);
+
+/// Whether `a` and `b` are canonically equivalent: equal after NFC. Text that
+/// is not valid UTF-8 is compared byte for byte.
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
 }  // namespace vorn::text

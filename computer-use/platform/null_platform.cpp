@@ -3,7 +3,10 @@
 namespace vorn::platform {
 namespace {
 
-class NullDesktop final : public WindowServer, public Applications, public InputDevice {
+class NullDesktop final : public WindowServer,
+                          public Applications,
+                          public InputDevice,
+                          public Accessibility {
  public:
   std::optional<std::vector<WindowDescription>> onScreenWindows() override {
     return std::vector<WindowDescription>{};
@@ -14,11 +17,30 @@ class NullDesktop final : public WindowServer, public Applications, public Input
   std::unique_ptr<EventSource> createEventSource() override {
     return std::make_unique<DroppingSource>();
   }
+  std::unique_ptr<AXSession> openSession() override { return std::make_unique<EmptySession>(); }
 
  private:
   class DroppingSource final : public EventSource {
    public:
     bool post(std::span<const InputEvent>) override { return true; }
+  };
+
+  // Every application is there and has nothing: no windows, no children.
+  class EmptySession final : public AXSession {
+   public:
+    bool isProcessTrusted() override { return true; }
+    AXElement createApplication(std::int32_t) override {
+      return std::make_shared<AXElementObject>();
+    }
+    AXError copyAttribute(const AXElement&, std::string_view, AXValue&) override {
+      return kAXErrorNoValue;
+    }
+    AXError performAction(const AXElement&, std::string_view) override {
+      return kAXErrorActionUnsupported;
+    }
+    AXError setAttribute(const AXElement&, std::string_view, const AXValue&) override {
+      return kAXErrorAttributeUnsupported;
+    }
   };
 };
 
@@ -26,7 +48,7 @@ class NullDesktop final : public WindowServer, public Applications, public Input
 
 Platform& nullPlatform() {
   static NullDesktop desktop;
-  static Platform platform{desktop, desktop, desktop};
+  static Platform platform{desktop, desktop, desktop, desktop};
   return platform;
 }
 

@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include "computer-use/platform/accessibility.h"
+
 namespace vorn::platform {
 
 // ---- Windows and applications ----
@@ -84,6 +86,7 @@ enum class MouseEventType : std::uint8_t {
   kRightMouseDown = 3,
   kRightMouseUp = 4,
   kMouseMoved = 5,
+  kScrollWheel = 22,
   kOtherMouseDown = 25,
   kOtherMouseUp = 26,
 };
@@ -104,6 +107,9 @@ struct MouseEvent {
   double y;
   MouseButton button;
   std::int64_t clickState = 0;  ///< 1 for a single click; 0 for moves
+  /// `kScrollWheel` only: wheel steps, positive scrolling down and right.
+  std::int32_t wheelDown = 0;
+  std::int32_t wheelRight = 0;
 
   bool operator==(const MouseEvent&) const = default;
 };
@@ -140,6 +146,7 @@ struct Platform {
   WindowServer& windows;
   Applications& applications;
   InputDevice& input;
+  Accessibility& accessibility;
 };
 
 }  // namespace vorn::platform

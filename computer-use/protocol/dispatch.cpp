@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/text.h"
+#include "computer-use/accessibility/ax_core.h"
 #include "computer-use/input/hid.h"
 #include "computer-use/protocol/window_listing.h"
 
@@ -77,10 +78,12 @@ Dictionary clickXY(const Dictionary& request, Platform& platform) {
                                     stringArgument(request, "button", "left"), platform.input));
 }
 
-// "observe", "perform" and "screenshot" join as their modules arrive.
+// "screenshot" joins when its module arrives.
 constexpr OperationEntry kOperations[] = {
     {"ping", ping},
     {"list_windows", listWindowsOperation},
+    {"observe", AXCore::observe},
+    {"perform", AXCore::perform},
     {"keypress", keypress},
     {"click_xy", clickXY},
 };

@@ -227,4 +227,30 @@ TEST(CliDisplay, AnUnreachableDisplayIsAnswerNotAFailure) {
   }
 }
 
+TEST(CliAccessibility, AnUnreachableAccessibilityBusAsksForPermission) {
+  const std::string refused =
+      R"({"error":"permission_required","message":"Accessibility is required in the helper process.","ok":false})"
+      "\n";
+  // No session bus, a session bus that is not there, an accessibility bus
+  // that is not there: every request answers, none aborts or hangs.
+  const std::vector<std::vector<std::string>> environments = {
+      {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus", "XDG_RUNTIME_DIR=/nonexistent"},
+      {"DBUS_SESSION_BUS_ADDRESS=nonsense", "AT_SPI_BUS_ADDRESS="},
+      {"AT_SPI_BUS_ADDRESS=unix:path=/nonexistent/at-spi"},
+  };
+  for (const auto& environment : environments) {
+    for (std::string request :
+         {R"({"op":"observe","pid":1})", R"({"op":"perform","action":"keypress","key":"a"})"}) {
+      ProgramRun r = run({"--json", request}, {}, environment);
+      EXPECT_EQ(r.out, refused) << environment[0] << " " << request;
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.status, 1);
+    }
+  }
+  // The pid is checked first.
+  ProgramRun r = run({"--json", R"({"op":"observe"})"}, {}, environments[0]);
+  EXPECT_EQ(r.out, R"({"error":"invalid_arguments","message":"pid is required","ok":false})"
+                   "\n");
+}
+
 }  // namespace

@@ -84,9 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
                     R"({"op":"x","count":true})", R"({"op":"x","paths":"a"})",
                     R"({"op":"x","paths":["a",1]})", R"({"op":"x","extra_roots":["a",null]})",
                     R"({"op":"x","content":5})", "{\"op\":\"\xFF\"}",
-                    "{\"op\":\"x\",\"other\":\"\xED\xA0\x80\"}",
-                    R"({"op":"x","other":"\udc00"})", "{\"op\":\"x\x1f\"}",
-                    "{\"op\":\"x\",\"path\":\"\x1a\"}", "{\"op\":\"x\",\"path\":\"a\tb\"}"));
+                    "{\"op\":\"x\",\"other\":\"\xED\xA0\x80\"}", R"({"op":"x","other":"\udc00"})",
+                    "{\"op\":\"x\x1f\"}", "{\"op\":\"x\",\"path\":\"\x1a\"}",
+                    "{\"op\":\"x\",\"path\":\"a\tb\"}"));
 
 TEST(DecodeRequest, InvalidUtf8ErrorStaysShortAndValidForHugeStrings) {
   const std::string big(10 << 20, 'a'), head = R"({"op":"x","content":")";

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "computer-use/platform/platform.h"
+#include "tests/unit/fake_accessibility.h"
 
 namespace vorn::testing {
 
@@ -24,8 +25,11 @@ class FakePlatform final : public platform::WindowServer,
   bool sourceAvailable = true;
   bool postSucceeds = true;
 
+  FakeAccessibility accessibility;
+
   // What happened.
   std::vector<std::int32_t> bundleLookups;
+  std::vector<std::int32_t> activations;
   std::vector<std::vector<platform::InputEvent>> posted;  // one entry per post call
 
   platform::Platform& platform() { return platform_; }
@@ -39,7 +43,10 @@ class FakePlatform final : public platform::WindowServer,
     if (it == bundles.end()) return std::nullopt;
     return it->second;
   }
-  bool activate(std::int32_t) override { return false; }
+  bool activate(std::int32_t pid) override {
+    activations.push_back(pid);
+    return false;
+  }
   bool trusted() override { return inputTrusted; }
   std::unique_ptr<platform::EventSource> createEventSource() override {
     if (!sourceAvailable) return nullptr;
@@ -60,7 +67,7 @@ class FakePlatform final : public platform::WindowServer,
     FakePlatform& owner_;
   };
 
-  platform::Platform platform_{*this, *this, *this};
+  platform::Platform platform_{*this, *this, *this, accessibility};
 };
 
 /// A window description with every field set; tests clear what they need to.

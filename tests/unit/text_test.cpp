@@ -10,7 +10,9 @@
 
 namespace {
 
+using vorn::text::canonicallyEqual;
 using vorn::text::graphemePrefixLength;
+using vorn::text::toNfc;
 using vorn::text::trim;
 using vorn::text::Utf8PrefixCapture;
 
@@ -93,6 +95,20 @@ TEST(GraphemePrefixLength, CountsExtendedClusters) {
   for (const auto& c : cases) {
     EXPECT_EQ(graphemePrefixLength(c.text, c.clusters), c.bytes) << c.text << " " << c.clusters;
   }
+}
+
+TEST(CanonicallyEqual, ComposedAndDecomposedFormsMatchButCaseAndCompatibilityDoNot) {
+  EXPECT_TRUE(canonicallyEqual("Caf\u00e9", "Cafe\u0301"));
+  // Marks of different combining classes in either order are the same text.
+  EXPECT_TRUE(canonicallyEqual("a\u0323\u0307", "a\u0307\u0323"));
+  EXPECT_TRUE(canonicallyEqual("\u212b", "\u00c5"));  // Angstrom sign and A-ring
+  EXPECT_FALSE(canonicallyEqual("caf\u00e9", "Caf\u00e9"));
+  EXPECT_FALSE(canonicallyEqual("\ufb01", "fi"));  // a compatibility form only
+  EXPECT_FALSE(canonicallyEqual("Save", "Save "));
+  EXPECT_EQ(toNfc("Cafe\u0301"), "Caf\u00e9");
+  // Bytes that are not UTF-8 stay as they are and match only themselves.
+  EXPECT_EQ(toNfc("\xff\x65\xcc\x81"), "\xff\x65\xcc\x81");
+  EXPECT_FALSE(canonicallyEqual("\xff\x65\xcc\x81", "\xff\xc3\xa9"));
 }
 
 const std::string kMixed = "aé€😀e\u0301" + kFamily + kFlags + "\r\nz";

@@ -1,3 +1,4 @@
+#include "computer-use/platform/linux/atspi_accessibility.h"
 #include "computer-use/platform/linux/x11_connection.h"
 #include "computer-use/platform/linux/x11_input.h"
 #include "computer-use/platform/linux/x11_windows.h"
@@ -11,7 +12,8 @@ Platform& systemPlatform() {
   static x11::Connection connection;
   static x11::Desktop desktop(connection);
   static x11::XTestInput input(connection);
-  static Platform platform{desktop, desktop, input};
+  static atspi::AtspiAccessibility accessibility(input);
+  static Platform platform{desktop, desktop, input, accessibility};
   return platform;
 }
 

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <span>
 #include <utility>
 #include <variant>
@@ -196,10 +197,25 @@ class StepBuilder {
       pointerX_ = *x;
       pointerY_ = *y;
     }
-    if (event.type != MouseEventType::kMouseMoved) {
+    if (event.type == MouseEventType::kScrollWheel) {
+      addWheel(event.wheelDown, 5, 4);
+      addWheel(event.wheelRight, 7, 6);
+    } else if (event.type != MouseEventType::kMouseMoved) {
       steps_.push_back({Step::kButton, buttonNumber(event.button), isButtonDown(event.type)});
     }
     return true;
+  }
+
+  // X11 has no wheel events: a wheel step is a click of button 4 (up), 5
+  // (down), 6 (left) or 7 (right).
+  void addWheel(std::int32_t steps, unsigned int forward, unsigned int backward) {
+    unsigned int button = steps > 0 ? forward : backward;
+    // A page is a few steps; a wild count must not flood the server.
+    std::int64_t count = std::min<std::int64_t>(std::abs(static_cast<std::int64_t>(steps)), 100);
+    for (std::int64_t i = 0; i < count; ++i) {
+      steps_.push_back({Step::kButton, button, true});
+      steps_.push_back({Step::kButton, button, false});
+    }
   }
 
   void post() const {

@@ -1,0 +1,553 @@
+// Reads go through `Facts`: the first read of an object fetches its role,
+// states, interfaces, name and description together (four calls in one round
+// trip), and `prefetch` fetches a whole tree level per round trip. Every
+// batch runs against the session's one deadline, so an application that
+// stops answering costs a request at most `kRequestBound` in all.
+#include "computer-use/platform/linux/atspi_session.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <string_view>
+
+#include "common/text.h"
+
+namespace vorn::platform::atspi {
+namespace {
+
+constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
+constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+const ObjectRef kRegistryRoot{"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"};
+const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
+constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
+const std::string kApplicationRoot = "/org/a11y/atspi/accessible/root";
+
+// Wheel steps for one page: GTK and Qt scroll a few dozen pixels per step.
+constexpr std::int32_t kWheelStepsPerPage = 5;
+
+// The action AXPress stands for: the first of the object's actions with one
+// of these names, else its first action.
+constexpr std::string_view kPressNames[] = {"click", "press", "activate", "toggle", "jump"};
+
+bool endsWith(std::string_view s, std::string_view suffix) { return s.ends_with(suffix); }
+
+// An object the application has let go of: marked defunct, or cut off from
+// every window. Acting on it would report success for nothing (GTK still
+// "clicks" the button of a destroyed dialog).
+bool gone(const Facts& f) { return has(f.states, kStateDefunct) || f.orphan; }
+
+const Element* elementOf(const AXElement& element) {
+  return dynamic_cast<const Element*>(element.get());
+}
+
+std::optional<double> numberOf(const AXValue& value) {
+  if (auto* d = std::get_if<double>(&value)) return *d;
+  if (auto* b = std::get_if<bool>(&value)) return *b ? 1.0 : 0.0;
+  if (auto* s = std::get_if<std::string>(&value)) {
+    std::string_view text = text::trim(*s);
+    double d = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return d;
+  }
+  return std::nullopt;
+}
+
+// A call that answers one boolean: true is success, false a plain failure.
+AXError booleanAnswer(const CallBatch& batch, std::size_t index) {
+  if (AXError e = errorOf(batch, index)) return e;
+  bool done = false;
+  return batch.reply(index)->boolean(done) && done ? kAXErrorSuccess : kAXErrorFailure;
+}
+
+}  // namespace
+
+AXError errorOf(const CallBatch& batch, std::size_t index) {
+  if (batch.answered(index)) return kAXErrorSuccess;
+  std::string_view name = batch.errorName(index);
+  if (name.empty() || endsWith(name, ".NoReply") || endsWith(name, ".Timeout") ||
+      endsWith(name, ".TimedOut")) {
+    return kAXErrorCannotComplete;
+  }
+  // atk-bridge answers UnknownMethod for an object it no longer has; the bus
+  // answers ServiceUnknown or NameHasNoOwner for an application that is gone.
+  for (std::string_view gone : {".UnknownObject", ".UnknownMethod", ".UnknownInterface",
+                                ".ServiceUnknown", ".NameHasNoOwner"}) {
+    if (endsWith(name, gone)) return kAXErrorInvalidUIElement;
+  }
+  return kAXErrorFailure;
+}
+
+AtspiSession::AtspiSession(AtspiAccessibility& owner, Clock::time_point deadline)
+    : owner_(owner), deadline_(deadline), bus_(owner.connect(deadline)) {}
+
+AtspiSession::~AtspiSession() {
+  if (bus_) owner_.giveBack(std::move(bus_));
+}
+
+bool AtspiSession::isProcessTrusted() {
+  if (trusted_) return *trusted_;
+  trusted_ = false;
+  if (!bus_) return false;
+  CallBatch batch(*bus_);
+  auto call = batch.add(kRegistryRoot, kAccessible, "GetChildren");
+  batch.run(deadline_);
+  auto reply = batch.reply(call);
+  trusted_ = reply && reply->objectRefs(applications_);
+  return *trusted_;
+}
+
+AXElement AtspiSession::createApplication(std::int32_t pid) {
+  auto none = std::make_shared<Element>(ObjectRef{});
+  if (!isProcessTrusted()) return none;
+  CallBatch batch(*bus_);
+  std::vector<std::pair<std::string, std::size_t>> asked;
+  for (const auto& app : applications_) {
+    if (owner_.knownPid(app.bus)) continue;
+    asked.emplace_back(app.bus, batch.add(kBusDaemon, "org.freedesktop.DBus",
+                                          "GetConnectionUnixProcessID", "s", app.bus.c_str()));
+  }
+  if (!asked.empty() && !expired()) batch.run(deadline_);
+  for (const auto& [bus, call] : asked) {
+    std::uint32_t answer = 0;
+    if (auto reply = batch.reply(call); reply && reply->uint32(answer)) {
+      owner_.rememberPid(bus, static_cast<std::int32_t>(answer));
+    }
+  }
+  for (const auto& app : applications_) {
+    if (owner_.knownPid(app.bus) == pid) return std::make_shared<Element>(app);
+  }
+  return none;
+}
+
+// ---- Fetching ----
+
+// An application that offers a connection of its own is asked directly: no
+// bus daemon in between halves the cost of every call.
+std::unique_ptr<BusConnection> AtspiSession::openPeer(const std::string& busName) {
+  if (!bus_ || expired()) return nullptr;
+  std::string address;
+  {
+    CallBatch batch(*bus_);
+    auto call = batch.add({busName, kApplicationRoot}, "org.a11y.atspi.Application",
+                          "GetApplicationBusAddress");
+    batch.run(deadline_);
+    auto reply = batch.reply(call);
+    if (!reply || !reply->string(address) || address.empty()) return nullptr;
+  }
+  auto peer = BusConnection::open(bus_->library(), address, false);
+  if (!peer) return nullptr;
+  // A peer that does not complete its handshake and answer is not used.
+  CallBatch probe(*peer);
+  auto call = probe.add({busName, kApplicationRoot}, kAccessible, "GetRole");
+  probe.run(deadline_);
+  return probe.answered(call) && peer->usable() ? std::move(peer) : nullptr;
+}
+
+BusConnection& AtspiSession::connectionFor(const std::string& busName) {
+  auto it = peers_.find(busName);
+  if (it == peers_.end()) it = peers_.emplace(busName, openPeer(busName)).first;
+  return it->second ? *it->second : *bus_;
+}
+
+void AtspiSession::fetch(const Plan& plan) {
+  enum Kind { kProperties_, kRole, kStates, kInterfaces, kChildren, kNumber, kText };
+  struct Asked {
+    Facts* facts;
+    Kind kind;
+    CallBatch* batch;
+    std::size_t call;
+  };
+  bool live = bus_ && !expired();
+  // One batch per connection: usually all objects belong to one application.
+  std::unordered_map<BusConnection*, std::unique_ptr<CallBatch>> batches;
+  auto batchFor = [&](const ObjectRef& ref) -> CallBatch& {
+    auto& batch = batches[&connectionFor(ref.bus)];
+    if (!batch) batch = std::make_unique<CallBatch>(connectionFor(ref.bus));
+    return *batch;
+  };
+  std::vector<Asked> asked;
+  auto ask = [&](Facts& f, Kind kind, CallBatch& batch, std::size_t call) {
+    asked.push_back({&f, kind, &batch, call});
+  };
+
+  for (const auto& ref : plan.basics) {
+    Facts& f = facts_[ref];
+    if (f.basicsRead) continue;
+    f.basicsRead = true;  // also keeps a second mention out of this batch
+    if (!live) {
+      f.basicsError = kAXErrorCannotComplete;
+      continue;
+    }
+    ask(f, kProperties_, batchFor(ref),
+        batchFor(ref).add(ref, kProperties, "GetAll", "s", kAccessible));
+    ask(f, kRole, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetRole"));
+    ask(f, kStates, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetState"));
+    ask(f, kInterfaces, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetInterfaces"));
+  }
+  for (const auto& ref : plan.children) {
+    Facts& f = facts_[ref];
+    if (f.childrenRead) continue;
+    f.childrenRead = true;
+    if (!live) {
+      f.childrenError = kAXErrorCannotComplete;
+      continue;
+    }
+    ask(f, kChildren, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetChildren"));
+  }
+  for (const auto& ref : plan.values) {
+    Facts& f = facts_[ref];
+    if (f.valueRead || !f.basicsRead) continue;
+    f.valueRead = true;
+    if (f.basicsError != kAXErrorSuccess) {
+      f.valueError = f.basicsError;
+    } else if (isCheckable(f.role)) {
+      f.value = has(f.states, kStateChecked) ? 1.0 : 0.0;
+      f.valueError = kAXErrorSuccess;
+    } else if (!(f.interfaces & (kInterfaceValue | kInterfaceText))) {
+      f.valueError = kAXErrorNoValue;
+    } else if (!live) {
+      f.valueError = kAXErrorCannotComplete;
+    } else if (f.interfaces & kInterfaceValue) {
+      ask(f, kNumber, batchFor(ref),
+          batchFor(ref).add(ref, kProperties, "Get", "ss", "org.a11y.atspi.Value", "CurrentValue"));
+    } else {
+      ask(f, kText, batchFor(ref),
+          batchFor(ref).add(ref, "org.a11y.atspi.Text", "GetText", "ii", 0, -1));
+    }
+  }
+  if (asked.empty()) return;
+  for (auto& [connection, batch] : batches) batch->run(deadline_);
+
+  for (const auto& a : asked) {
+    Facts& f = *a.facts;
+    AXError error = errorOf(*a.batch, a.call);
+    auto reply = a.batch->reply(a.call);
+    bool read = false;
+    switch (a.kind) {
+      case kProperties_:
+        read = reply && reply->properties(
+                            [&](const char* key, const char* value) {
+                              if (std::string_view(key) == "Name")
+                                f.name = text::toValidUtf8(value);
+                              if (std::string_view(key) == "Description") {
+                                f.description = text::toValidUtf8(value);
+                              }
+                            },
+                            [&](const char* key, const ObjectRef& parent) {
+                              if (std::string_view(key) == "Parent")
+                                f.orphan = parent.path == kNullPath;
+                            });
+        break;
+      case kRole:
+        read = reply && reply->uint32(f.role);
+        break;
+      case kStates:
+        read = reply && reply->stateSet(f.states);
+        break;
+      case kInterfaces: {
+        std::vector<std::string> names;
+        read = reply && reply->strings(names);
+        for (const auto& n : names) f.interfaces |= interfaceBit(n);
+        break;
+      }
+      case kChildren:
+        read = reply && reply->objectRefs(f.children);
+        if (!read) f.childrenError = error ? error : kAXErrorFailure;
+        continue;
+      case kNumber: {
+        double d = 0;
+        read = reply && reply->numberVariant(d);
+        if (read) f.value = d;
+        f.valueError = read ? kAXErrorSuccess : (error ? error : kAXErrorFailure);
+        continue;
+      }
+      case kText: {
+        std::string s;
+        read = reply && reply->string(s);
+        if (read) f.value = text::toValidUtf8(s);
+        f.valueError = read ? kAXErrorSuccess : (error ? error : kAXErrorFailure);
+        continue;
+      }
+    }
+    // The four calls of the basics share one error: the first that failed.
+    if (!read && f.basicsError == kAXErrorSuccess) f.basicsError = error ? error : kAXErrorFailure;
+  }
+}
+
+Facts& AtspiSession::basics(const ObjectRef& ref) {
+  Facts& f = facts_[ref];
+  if (!f.basicsRead) fetch({.basics = {ref}});
+  return f;
+}
+
+Facts& AtspiSession::children(const ObjectRef& ref) {
+  Facts& f = facts_[ref];
+  if (!f.childrenRead) fetch({.children = {ref}});
+  return f;
+}
+
+Facts& AtspiSession::value(const ObjectRef& ref) {
+  Facts& f = basics(ref);
+  if (!f.valueRead) fetch({.values = {ref}});
+  return f;
+}
+
+void AtspiSession::planWalk(const ObjectRef& node, int depth, int maxDepth, int maxNodes,
+                            int& counter, Plan& plan) {
+  if (depth >= maxDepth || counter >= maxNodes) return;
+  Facts& f = facts_[node];
+  if (!f.childrenRead) {
+    plan.children.push_back(node);
+    return;
+  }
+  for (const auto& child : f.children) {
+    auto it = facts_.find(child);
+    const Facts* c = it == facts_.end() ? nullptr : &it->second;
+    if (c != nullptr && c->basicsRead && has(c->states, kStateDefunct)) continue;
+    if (counter >= maxNodes) break;
+    ++counter;
+    if (c == nullptr || !c->basicsRead) {
+      plan.basics.push_back(child);
+    } else if (!c->valueRead) {
+      plan.values.push_back(child);
+    }
+    planWalk(child, depth + 1, maxDepth, maxNodes, counter, plan);
+  }
+}
+
+void AtspiSession::prefetch(const AXElement& root, int maxDepth, int maxNodes) {
+  const Element* e = elementOf(root);
+  if (e == nullptr || e->ref.bus.empty()) return;
+  // Each round reads one more level (and the values of the level before);
+  // the walk is planned again from what is known, so elements beyond the
+  // node budget are never asked for. Children not yet read count as none,
+  // which can only place an element earlier than the walk will: nothing the
+  // walk reads is missed, and what is planned in vain is little.
+  for (int round = 0; round <= maxDepth + 2 && !expired(); ++round) {
+    Plan plan;
+    Facts& top = facts_[e->ref];
+    if (!top.basicsRead) plan.basics.push_back(e->ref);
+    if (top.basicsRead && !top.valueRead) plan.values.push_back(e->ref);
+    int counter = 0;
+    planWalk(e->ref, 0, maxDepth, maxNodes, counter, plan);
+    if (plan.empty()) return;
+    fetch(plan);
+  }
+}
+
+// ---- Attributes ----
+
+AXError AtspiSession::childrenValue(const ObjectRef& ref, AXValue& value) {
+  Facts& f = children(ref);
+  if (f.childrenError) return f.childrenError;
+  std::vector<AXElement> list;
+  for (const auto& child : f.children) {
+    // A child whose states were read and say "defunct" is gone already.
+    auto it = facts_.find(child);
+    if (it != facts_.end() && it->second.basicsRead && has(it->second.states, kStateDefunct)) {
+      continue;
+    }
+    list.push_back(std::make_shared<Element>(child));
+  }
+  value = std::move(list);
+  return kAXErrorSuccess;
+}
+
+std::vector<AXElement> AtspiSession::windowsOf(const ObjectRef& app) {
+  Facts& f = children(app);
+  if (f.childrenError) return {};
+  Plan plan;
+  for (const auto& child : f.children) {
+    if (!facts_[child].basicsRead) plan.basics.push_back(child);
+  }
+  fetch(plan);
+  std::vector<ObjectRef> windows;
+  for (const auto& child : f.children) {
+    const Facts& c = facts_[child];
+    if (c.basicsError == kAXErrorSuccess && isWindowLike(c.role) && has(c.states, kStateShowing) &&
+        !has(c.states, kStateDefunct)) {
+      windows.push_back(child);
+    }
+  }
+  std::stable_partition(windows.begin(), windows.end(),
+                        [&](const ObjectRef& w) { return has(facts_[w].states, kStateActive); });
+  std::vector<AXElement> elements;
+  for (auto& w : windows) elements.push_back(std::make_shared<Element>(std::move(w)));
+  return elements;
+}
+
+AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
+  if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
+  if (expired()) return kAXErrorCannotComplete;
+  CallBatch batch(connectionFor(ref.bus));
+  // Coordinate type 0: the screen's.
+  auto call = batch.add(ref, "org.a11y.atspi.Component", "GetExtents", "u", 0u);
+  batch.run(deadline_);
+  if (AXError e = errorOf(batch, call)) return e;
+  return batch.reply(call)->extents(box) ? kAXErrorSuccess : kAXErrorFailure;
+}
+
+AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view attribute,
+                                    AXValue& value) {
+  const Element* e = elementOf(element);
+  if (e == nullptr) return kAXErrorIllegalArgument;
+  const ObjectRef& ref = e->ref;
+  bool list = attribute == "AXChildren" || attribute == "AXWindows";
+  // The application of a pid that runs none: no windows, no children.
+  if (ref.bus.empty()) {
+    if (list) value = std::vector<AXElement>{};
+    return list ? kAXErrorSuccess : kAXErrorNoValue;
+  }
+  if (attribute == "AXChildren") return childrenValue(ref, value);
+  if (attribute == "AXWindows") {
+    value = windowsOf(ref);
+    return kAXErrorSuccess;
+  }
+  if (attribute == "AXValue") {
+    Facts& f = this->value(ref);
+    if (f.valueError) return f.valueError;
+    value = *f.value;
+    return kAXErrorSuccess;
+  }
+  if (attribute == "AXPosition" || attribute == "AXSize") {
+    std::int32_t box[4];
+    if (AXError err = extents(ref, box)) return err;
+    if (attribute == "AXPosition") {
+      value = AXPoint{static_cast<double>(box[0]), static_cast<double>(box[1])};
+    } else {
+      value = AXSize{static_cast<double>(box[2]), static_cast<double>(box[3])};
+    }
+    return kAXErrorSuccess;
+  }
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (attribute == "AXRole") {
+    value = axRole(f.role, has(f.states, kStateMultiLine));
+  } else if (attribute == "AXTitle" || attribute == "AXDescription") {
+    const std::string& text = attribute == "AXTitle" ? f.name : f.description;
+    if (text.empty()) return kAXErrorNoValue;
+    value = text;
+  } else if (attribute == "AXEnabled") {
+    value = has(f.states, kStateEnabled);
+  } else if (attribute == "AXFocused") {
+    value = has(f.states, kStateFocused);
+  } else {
+    return kAXErrorAttributeUnsupported;
+  }
+  return kAXErrorSuccess;
+}
+
+// ---- Actions ----
+
+AXError AtspiSession::press(const ObjectRef& ref) {
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
+  if (!(f.interfaces & kInterfaceAction)) return kAXErrorActionUnsupported;
+  if (expired()) return kAXErrorCannotComplete;
+  std::vector<std::string> names;
+  {
+    CallBatch batch(connectionFor(ref.bus));
+    auto call = batch.add(ref, "org.a11y.atspi.Action", "GetActions");
+    batch.run(deadline_);
+    if (AXError e = errorOf(batch, call)) return e;
+    if (!batch.reply(call)->actionNames(names)) return kAXErrorFailure;
+  }
+  if (names.empty()) return kAXErrorActionUnsupported;
+  std::int32_t index = 0;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    std::string name = text::lowercase(names[i]);
+    if (std::find(std::begin(kPressNames), std::end(kPressNames), name) != std::end(kPressNames)) {
+      index = static_cast<std::int32_t>(i);
+      break;
+    }
+  }
+  if (expired()) return kAXErrorCannotComplete;
+  CallBatch batch(connectionFor(ref.bus));
+  auto call = batch.add(ref, "org.a11y.atspi.Action", "DoAction", "i", index);
+  batch.run(deadline_);
+  return booleanAnswer(batch, call);
+}
+
+AXError AtspiSession::scrollByPage(const ObjectRef& ref, bool down) {
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
+  if (!isScrollable(f.role, has(f.states, kStateMultiLine))) return kAXErrorActionUnsupported;
+  std::int32_t box[4];
+  if (AXError e = extents(ref, box)) return e;
+  // AT-SPI has no scrolling action: the wheel, over the element's centre.
+  MouseEvent wheel{MouseEventType::kScrollWheel, box[0] + box[2] / 2.0, box[1] + box[3] / 2.0,
+                   MouseButton::kLeft};
+  (down ? wheel.wheelDown : wheel.wheelRight) = kWheelStepsPerPage;
+  const InputEvent events[] = {wheel};
+  auto source = owner_.input().createEventSource();
+  return source && source->post(events) ? kAXErrorSuccess : kAXErrorCannotComplete;
+}
+
+AXError AtspiSession::performAction(const AXElement& element, std::string_view action) {
+  const Element* e = elementOf(element);
+  if (e == nullptr) return kAXErrorIllegalArgument;
+  if (e->ref.bus.empty()) return kAXErrorInvalidUIElement;
+  if (action == "AXPress") return press(e->ref);
+  if (action == "AXScrollDownByPage") return scrollByPage(e->ref, true);
+  if (action == "AXScrollRightByPage") return scrollByPage(e->ref, false);
+  return kAXErrorActionUnsupported;
+}
+
+AXError AtspiSession::grabFocus(const ObjectRef& ref) {
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
+  if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
+  if (expired()) return kAXErrorCannotComplete;
+  CallBatch batch(connectionFor(ref.bus));
+  auto call = batch.add(ref, "org.a11y.atspi.Component", "GrabFocus");
+  batch.run(deadline_);
+  return booleanAnswer(batch, call);
+}
+
+AXError AtspiSession::setValue(const ObjectRef& ref, const AXValue& value) {
+  Facts& f = basics(ref);
+  if (f.basicsError) return f.basicsError;
+  if (gone(f)) return kAXErrorInvalidUIElement;
+  auto* text = std::get_if<std::string>(&value);
+  std::optional<double> number = numberOf(value);
+  bool editable = text != nullptr && (f.interfaces & kInterfaceEditableText);
+  bool numeric = !editable && (f.interfaces & kInterfaceValue);
+  if (!editable && !numeric) return kAXErrorAttributeUnsupported;
+  if (numeric && !number) return kAXErrorIllegalArgument;
+  if (expired()) return kAXErrorCannotComplete;
+  CallBatch batch(connectionFor(ref.bus));
+  std::size_t call;
+  if (editable) {
+    call = batch.add(ref, "org.a11y.atspi.EditableText", "SetTextContents", "s", text->c_str());
+  } else {
+    call = batch.add(ref, kProperties, "Set", "ssv", "org.a11y.atspi.Value", "CurrentValue", "d",
+                     *number);
+  }
+  batch.run(deadline_);
+  // What was read of the value no longer holds.
+  f.valueRead = false;
+  f.value.reset();
+  return editable ? booleanAnswer(batch, call) : errorOf(batch, call);
+}
+
+AXError AtspiSession::setAttribute(const AXElement& element, std::string_view attribute,
+                                   const AXValue& value) {
+  const Element* e = elementOf(element);
+  if (e == nullptr) return kAXErrorIllegalArgument;
+  if (e->ref.bus.empty()) return kAXErrorInvalidUIElement;
+  if (attribute == "AXFocused") {
+    auto* focus = std::get_if<bool>(&value);
+    if (focus == nullptr || !*focus) return kAXErrorIllegalArgument;
+    return grabFocus(e->ref);
+  }
+  if (attribute == "AXValue") return setValue(e->ref, value);
+  return kAXErrorAttributeUnsupported;
+}
+
+}  // namespace vorn::platform::atspi

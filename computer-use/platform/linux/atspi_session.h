@@ -1,0 +1,101 @@
+// One request's view of AT-SPI: what it has read so far, by object, and the
+// calls that read more, a whole set of objects per round trip.
+#pragma once
+
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "computer-use/platform/linux/atspi_accessibility.h"
+#include "computer-use/platform/linux/atspi_roles.h"
+
+namespace vorn::platform::atspi {
+
+/// An element: an object on the accessibility bus. Nothing else is kept in
+/// it, so an element held between requests always reads the live object.
+class Element final : public AXElementObject {
+ public:
+  explicit Element(ObjectRef ref) : ref(std::move(ref)) {}
+  const ObjectRef ref;  ///< empty for an application that does not exist
+};
+
+/// What a session has read about one object. Each group is read at most
+/// once per session; a failed read keeps its error.
+struct Facts {
+  // Role, states, interfaces, name and description, read together.
+  bool basicsRead = false;
+  AXError basicsError = kAXErrorSuccess;
+  std::uint32_t role = 0;
+  StateSet states = 0;
+  std::uint32_t interfaces = 0;
+  std::string name;
+  std::string description;
+  /// No parent: the object is no longer part of any window (GTK keeps the
+  /// accessible of a destroyed widget, with no states and a null parent).
+  bool orphan = false;
+
+  bool childrenRead = false;
+  AXError childrenError = kAXErrorSuccess;
+  std::vector<ObjectRef> children;
+
+  bool valueRead = false;
+  AXError valueError = kAXErrorNoValue;
+  std::optional<AXValue> value;
+};
+
+class AtspiSession final : public AXSession {
+ public:
+  AtspiSession(AtspiAccessibility& owner, Clock::time_point deadline);
+  ~AtspiSession() override;
+
+  bool isProcessTrusted() override;
+  AXElement createApplication(std::int32_t pid) override;
+  AXError copyAttribute(const AXElement& element, std::string_view attribute,
+                        AXValue& value) override;
+  AXError performAction(const AXElement& element, std::string_view action) override;
+  AXError setAttribute(const AXElement& element, std::string_view attribute,
+                       const AXValue& value) override;
+  /// Reads the subtree level by level, each level in one round trip, until
+  /// it has what the walk will read.
+  void prefetch(const AXElement& root, int maxDepth, int maxNodes) override;
+
+ private:
+  struct Plan {
+    std::vector<ObjectRef> basics, children, values;
+    bool empty() const { return basics.empty() && children.empty() && values.empty(); }
+  };
+  /// Reads every group `plan` names in one batch.
+  void fetch(const Plan& plan);
+  void planWalk(const ObjectRef& node, int depth, int maxDepth, int maxNodes, int& counter,
+                Plan& plan);
+  Facts& basics(const ObjectRef& ref);
+  Facts& children(const ObjectRef& ref);
+  Facts& value(const ObjectRef& ref);
+  std::vector<AXElement> windowsOf(const ObjectRef& app);
+  AXError childrenValue(const ObjectRef& ref, AXValue& value);
+  AXError extents(const ObjectRef& ref, std::int32_t (&box)[4]);
+  AXError press(const ObjectRef& ref);
+  AXError scrollByPage(const ObjectRef& ref, bool down);
+  AXError setValue(const ObjectRef& ref, const AXValue& value);
+  AXError grabFocus(const ObjectRef& ref);
+  bool expired() const { return Clock::now() >= deadline_; }
+  /// The connection that reaches `busName`'s objects: the application's own
+  /// when it offers one, else the accessibility bus.
+  BusConnection& connectionFor(const std::string& busName);
+  std::unique_ptr<BusConnection> openPeer(const std::string& busName);
+
+  AtspiAccessibility& owner_;
+  Clock::time_point deadline_;
+  std::unique_ptr<BusConnection> bus_;
+  std::unordered_map<std::string, std::unique_ptr<BusConnection>> peers_;
+  std::optional<bool> trusted_;
+  std::vector<ObjectRef> applications_;
+  std::unordered_map<ObjectRef, Facts, ObjectRefHash> facts_;
+};
+
+/// The error a failed call of `batch` stands for: no answer in time is
+/// "cannot complete"; an object or application that is gone, an "invalid
+/// element"; anything else a plain failure.
+AXError errorOf(const CallBatch& batch, std::size_t index);
+
+}  // namespace vorn::platform::atspi
