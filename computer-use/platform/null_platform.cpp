@@ -3,7 +3,10 @@
 namespace vorn::platform {
 namespace {
 
-class NullDesktop final : public WindowServer, public Applications, public InputDevice {
+class NullDesktop final : public WindowServer,
+                          public Applications,
+                          public InputDevice,
+                          public ScreenCapture {
  public:
   std::optional<std::vector<WindowDescription>> onScreenWindows() override {
     return std::vector<WindowDescription>{};
@@ -14,11 +17,23 @@ class NullDesktop final : public WindowServer, public Applications, public Input
   std::unique_ptr<EventSource> createEventSource() override {
     return std::make_unique<DroppingSource>();
   }
+  std::variant<std::unique_ptr<ShareableContent>, CaptureFailure> shareableContent() override {
+    return std::make_unique<NoWindows>();
+  }
 
  private:
   class DroppingSource final : public EventSource {
    public:
     bool post(std::span<const InputEvent>) override { return true; }
+  };
+  class NoWindows final : public ShareableContent {
+   public:
+    std::optional<ShareableWindow> window(std::uint32_t) override { return std::nullopt; }
+    float pointPixelScale(const ShareableWindow&) override { return 1; }
+    std::variant<Image, CaptureFailure> captureImage(const ShareableWindow&,
+                                                     std::optional<PixelSize>) override {
+      return CaptureFailure{.windowGone = true, .description = "no such window"};
+    }
   };
 };
 
@@ -26,7 +41,7 @@ class NullDesktop final : public WindowServer, public Applications, public Input
 
 Platform& nullPlatform() {
   static NullDesktop desktop;
-  static Platform platform{desktop, desktop, desktop};
+  static Platform platform{desktop, desktop, desktop, desktop};
   return platform;
 }
 

@@ -7,7 +7,7 @@
 namespace vorn::platform {
 
 /// No windows, no applications; input is trusted, and every event is made and
-/// then dropped. Stateless and safe from any thread.
+/// then dropped; no window is shareable. Stateless and safe from any thread.
 Platform& nullPlatform();
 
 }  // namespace vorn::platform

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common/text.h"
+#include "computer-use/capture/capture.h"
 #include "computer-use/input/hid.h"
 #include "computer-use/protocol/window_listing.h"
 
@@ -77,12 +78,13 @@ Dictionary clickXY(const Dictionary& request, Platform& platform) {
                                     stringArgument(request, "button", "left"), platform.input));
 }
 
-// "observe", "perform" and "screenshot" join as their modules arrive.
+// "observe" and "perform" join as their modules arrive.
 constexpr OperationEntry kOperations[] = {
     {"ping", ping},
     {"list_windows", listWindowsOperation},
     {"keypress", keypress},
     {"click_xy", clickXY},
+    {"screenshot", Capture::capture},
 };
 
 Dictionary failure(std::string_view error, std::string_view message) {

@@ -144,7 +144,7 @@ TEST_F(Protocol, ExceptionsInsideAnOperationBecomeAnAnswer) {
       throw std::runtime_error("window server exploded");
     }
   } throwing;
-  vorn::platform::Platform platform{throwing, fake_, fake_};
+  vorn::platform::Platform platform{throwing, fake_, fake_, fake_};
   EXPECT_EQ(handleJSONText(R"({"op":"list_windows"})", platform),
             R"({"error":"internal_error","message":"window server exploded","ok":false})");
 }
