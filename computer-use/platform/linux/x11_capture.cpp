@@ -120,12 +120,13 @@ struct XImageDeleter {
 };
 using UniqueXImage = std::unique_ptr<XImage, XImageDeleter>;
 
-std::optional<Image> imageOf(const XImage& image, int depth) {
+// The masks come from the window's visual: an image of a pixmap has none.
+std::optional<Image> imageOf(const XImage& image, const Visual& visual, int depth) {
   PixelFormat format{.bitsPerPixel = image.bits_per_pixel,
                      .msbFirst = image.byte_order == MSBFirst,
-                     .redMask = image.red_mask,
-                     .greenMask = image.green_mask,
-                     .blueMask = image.blue_mask,
+                     .redMask = visual.red_mask,
+                     .greenMask = visual.green_mask,
+                     .blueMask = visual.blue_mask,
                      .premultipliedAlpha = depth == 32};
   return rgbaImage(reinterpret_cast<const std::uint8_t*>(image.data),
                    static_cast<std::size_t>(image.bytes_per_line),
@@ -195,24 +196,16 @@ std::optional<Image> readPixels(Display* display, Drawable drawable, Visual* vis
                                 PixelSize size) {
   if (auto shared = SharedImage::create(display, visual, depth, size)) {
     if (XShmGetImage(display, drawable, &shared->image(), 0, 0, AllPlanes) != 0) {
-      return imageOf(shared->image(), depth);
+      return imageOf(shared->image(), *visual, depth);
     }
   }
   UniqueXImage image(
       XGetImage(display, drawable, 0, 0, size.width, size.height, AllPlanes, ZPixmap));
   if (!image) return std::nullopt;
-  return imageOf(*image, depth);
+  return imageOf(*image, *visual, depth);
 }
 
 // ---- Is the window in plain view? ----
-
-struct Rect {
-  long x, y, width, height;
-
-  bool overlaps(const Rect& o) const {
-    return x < o.x + o.width && o.x < x + width && y < o.y + o.height && o.y < y + height;
-  }
-};
 
 struct XFreeDeleter {
   void operator()(void* p) const {
@@ -248,30 +241,45 @@ std::optional<Window> topLevelAncestor(Display* display, Window window, Window r
   }
 }
 
-// Whether the whole window shows on the screen: inside the root, and no
-// other top-level window stacked above its own overlaps it.
-bool inPlainView(Display* display, Window window, const XWindowAttributes& attributes,
-                 const Frame& frame) {
-  Rect rect{static_cast<long>(frame.x), static_cast<long>(frame.y), attributes.width,
-            attributes.height};
-  Rect screen{0, 0, WidthOfScreen(attributes.screen), HeightOfScreen(attributes.screen)};
-  if (rect.x < 0 || rect.y < 0 || rect.x + rect.width > screen.width ||
-      rect.y + rect.height > screen.height) {
-    return false;
-  }
+struct RegionDeleter {
+  void operator()(_XRegion* region) const { XDestroyRegion(region); }
+};
+using UniqueRegion = std::unique_ptr<_XRegion, RegionDeleter>;
+
+UniqueRegion rectangleRegion(long x, long y, long width, long height) {
+  UniqueRegion region(XCreateRegion());
+  XRectangle r{static_cast<short>(std::clamp(x, -32768L, 32767L)),
+               static_cast<short>(std::clamp(y, -32768L, 32767L)),
+               static_cast<unsigned short>(std::clamp(width, 0L, 65535L)),
+               static_cast<unsigned short>(std::clamp(height, 0L, 65535L))};
+  XUnionRectWithRegion(&r, region.get(), region.get());
+  return region;
+}
+
+// The part of the window the screen does not show, in window coordinates:
+// off the screen, or under a top-level window stacked above its own. Empty
+// when the window is in plain view; nothing when it is gone.
+std::optional<UniqueRegion> hiddenRegion(Display* display, Window window,
+                                         const XWindowAttributes& attributes, const Frame& frame) {
+  long x = static_cast<long>(frame.x), y = static_cast<long>(frame.y);
+  UniqueRegion shown = rectangleRegion(-x, -y, WidthOfScreen(attributes.screen),
+                                       HeightOfScreen(attributes.screen));
   auto ancestor = topLevelAncestor(display, window, attributes.root);
   auto stack = queryTree(display, attributes.root);
-  if (!ancestor || !stack) return false;
+  if (!ancestor || !stack) return std::nullopt;
   auto self = std::find(stack->children.begin(), stack->children.end(), *ancestor);
-  if (self == stack->children.end()) return false;
+  if (self == stack->children.end()) return std::nullopt;
   for (auto above = self + 1; above != stack->children.end(); ++above) {
     XWindowAttributes a;
     if (XGetWindowAttributes(display, *above, &a) == 0) continue;
     if (a.map_state != IsViewable || a.c_class == InputOnly) continue;
     long border = a.border_width;
-    if (rect.overlaps({a.x, a.y, a.width + 2 * border, a.height + 2 * border})) return false;
+    auto cover = rectangleRegion(a.x - x, a.y - y, a.width + 2 * border, a.height + 2 * border);
+    XSubtractRegion(shown.get(), cover.get(), shown.get());
   }
-  return true;
+  UniqueRegion hidden = rectangleRegion(0, 0, attributes.width, attributes.height);
+  XSubtractRegion(hidden.get(), shown.get(), hidden.get());
+  return hidden;
 }
 
 // ---- The window's XComposite pixmap ----
@@ -317,37 +325,49 @@ class NamedPixmap {
   Pixmap pixmap_;
 };
 
-struct RegionDeleter {
-  void operator()(_XRegion* region) const { XDestroyRegion(region); }
-};
-
 enum class Repaint { kDone, kGone, kLate };
 
-// Waits until the damage reported since the redirection covers the whole
-// window, the window goes, or `deadline` passes.
-Repaint awaitRepaint(const OwnDisplay& own, Window window, int damageEvent, PixelSize size,
-                     Clock::time_point deadline) {
-  Display* display = own.get();
-  std::unique_ptr<_XRegion, RegionDeleter> painted(XCreateRegion());
-  for (;;) {
+// The part of a redirected window that its application still has to paint,
+// as the damage and structure events of the capture's connection tell.
+class RepaintWatch {
+ public:
+  RepaintWatch(Window window, int damageEvent, UniqueRegion pending)
+      : window_(window), damageEvent_(damageEvent), pending_(std::move(pending)) {}
+
+  // Reads the events that have arrived; damage is taken for painting only
+  // when `counting`. kLate: painting still pending.
+  Repaint read(const OwnDisplay& own, bool counting) {
+    Display* display = own.get();
     while (!own.broken() && XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
-      if ((event.type == DestroyNotify && event.xdestroywindow.window == window) ||
-          (event.type == UnmapNotify && event.xunmap.window == window)) {
+      if ((event.type == DestroyNotify && event.xdestroywindow.window == window_) ||
+          (event.type == UnmapNotify && event.xunmap.window == window_)) {
         return Repaint::kGone;
       }
-      if (event.type != damageEvent + XDamageNotify) continue;
-      const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
-      XRectangle area = damage.area;
-      XUnionRectWithRegion(&area, painted.get(), painted.get());
-      if (XRectInRegion(painted.get(), 0, 0, size.width, size.height) == RectangleIn) {
-        return Repaint::kDone;
-      }
+      if (!counting || event.type != damageEvent_ + XDamageNotify) continue;
+      const XRectangle& a = reinterpret_cast<const XDamageNotifyEvent&>(event).area;
+      auto painted = rectangleRegion(a.x, a.y, a.width, a.height);
+      XSubtractRegion(pending_.get(), painted.get(), pending_.get());
     }
+    return XEmptyRegion(pending_.get()) ? Repaint::kDone : Repaint::kLate;
+  }
+
+ private:
+  Window window_;
+  int damageEvent_;
+  UniqueRegion pending_;
+};
+
+// Waits until the application has painted what was pending, the window
+// goes, or `deadline` passes.
+Repaint awaitRepaint(const OwnDisplay& own, RepaintWatch& watch, Clock::time_point deadline) {
+  for (;;) {
+    Repaint state = watch.read(own, true);
+    if (state != Repaint::kLate) return state;
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (own.broken() || left <= 0) return Repaint::kLate;
-    pollfd fd{ConnectionNumber(display), POLLIN, 0};
+    pollfd fd{ConnectionNumber(own.get()), POLLIN, 0};
     int ready = ::poll(&fd, 1, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return Repaint::kLate;
     if (ready > 0 && (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return Repaint::kLate;
@@ -376,8 +396,11 @@ std::optional<Image> readPixmap(Display* display, Pixmap pixmap, Visual* visual)
 
 // The window's own content from its composite pixmap; nothing when the
 // server cannot give one, so that the window is read directly instead.
+// Redirecting copies what the screen shows of the window into its new pixmap
+// and exposes the rest, `hidden`, which the application then paints.
 std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window,
-                                            const XWindowAttributes& attributes) {
+                                            const XWindowAttributes& attributes,
+                                            UniqueRegion hidden) {
   Display* display = own.get();
   int damageEvent = 0;
   if (!hasCompositeAndDamage(display, damageEvent)) return std::nullopt;
@@ -394,12 +417,11 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   XSelectInput(display, window, StructureNotifyMask);
   DamageWatch damage(display, window);
   if (!trap.sync()) return std::nullopt;
-  PixelSize size{static_cast<std::uint32_t>(attributes.width),
-                 static_cast<std::uint32_t>(attributes.height)};
-  if (awaitRepaint(own, window, damageEvent, size, Clock::now() + kRepaintWait) ==
-      Repaint::kGone) {
-    return gone();
-  }
+  // A new damage object reports the whole window at once; only what follows
+  // is the repaint.
+  RepaintWatch watch(window, damageEvent, std::move(hidden));
+  if (watch.read(own, false) == Repaint::kGone) return gone();
+  if (awaitRepaint(own, watch, Clock::now() + kRepaintWait) == Repaint::kGone) return gone();
   NamedPixmap pixmap(display, XCompositeNameWindowPixmap(display, window));
   if (!trap.sync()) return std::nullopt;
   if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
@@ -462,8 +484,12 @@ class X11Content final : public ShareableContent {
     if (!viewable(window, attributes)) return brokenOr(gone());
     auto frame = rootFrame(window, attributes);
     if (!frame) return brokenOr(gone());
-    if (!inPlainView(display, window, attributes, *frame)) {
-      if (auto captured = fromCompositePixmap(*own_, window, attributes)) return *captured;
+    auto hidden = hiddenRegion(display, window, attributes, *frame);
+    if (!hidden) return brokenOr(gone());
+    if (!XEmptyRegion(hidden->get())) {
+      if (auto captured = fromCompositePixmap(*own_, window, attributes, std::move(*hidden))) {
+        return *captured;
+      }
     }
     PixelSize size{static_cast<std::uint32_t>(attributes.width),
                    static_cast<std::uint32_t>(attributes.height)};
