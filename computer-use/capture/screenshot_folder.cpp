@@ -87,9 +87,14 @@ std::variant<ScreenshotFolder, std::string> openScreenshotFolder(
   if (!created && errno != EEXIST) return systemError(path, errno);
   vorn::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.valid()) {
-    if (errno == ELOOP) return shown(path) + " is a symbolic link";
-    if (errno == ENOTDIR) return shown(path) + " is not a directory";
-    return systemError(path, errno);
+    int error = errno;
+    // Refused already; the link test only chooses the words.
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      return shown(path) + " is a symbolic link";
+    }
+    if (error == ENOTDIR) return shown(path) + " is not a directory";
+    return systemError(path, error);
   }
   // The umask may have taken more than group and other bits.
   if (created) ::fchmod(fd.get(), 0700);

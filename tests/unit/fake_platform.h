@@ -2,7 +2,9 @@
 // sets them up, and a recorder of the input an operation posts.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -42,6 +44,7 @@ class FakePlatform final : public platform::WindowServer,
   // What happened.
   std::vector<std::int32_t> bundleLookups;
   std::vector<std::vector<platform::InputEvent>> posted;  // one entry per post call
+  std::atomic<int> contentRequests = 0;
   /// The size each capture asked for, in order (guarded by `captureMutex`).
   std::vector<std::optional<platform::PixelSize>> requestedSizes;
   std::mutex captureMutex;
@@ -65,6 +68,7 @@ class FakePlatform final : public platform::WindowServer,
   }
   std::variant<std::unique_ptr<platform::ShareableContent>, platform::CaptureFailure>
   shareableContent() override {
+    ++contentRequests;
     if (contentFailure) return platform::CaptureFailure{.description = *contentFailure};
     return std::make_unique<Content>(*this);
   }
@@ -101,8 +105,8 @@ class FakePlatform final : public platform::WindowServer,
       }
       if (owner_.beforeImage) owner_.beforeImage();
       if (owner_.imageFailure) return *owner_.imageFailure;
-      platform::PixelSize natural{static_cast<std::uint32_t>(window.frame.width),
-                                  static_cast<std::uint32_t>(window.frame.height)};
+      platform::PixelSize natural{std::max(1u, static_cast<std::uint32_t>(window.frame.width)),
+                                  std::max(1u, static_cast<std::uint32_t>(window.frame.height))};
       platform::Image image{size.value_or(natural), {}};
       for (std::size_t i = 0; i < std::size_t{image.size.width} * image.size.height; ++i) {
         image.rgba.insert(image.rgba.end(), owner_.fill.begin(), owner_.fill.end());
