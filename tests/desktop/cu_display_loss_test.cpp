@@ -45,9 +45,16 @@ class Xvfb {
     while (::read(readEnd.get(), &c, 1) == 1 && c != '\n') number += c;
     if (!number.empty()) display_ = ":" + number;
   }
-  ~Xvfb() { stop(); }
+  ~Xvfb() {
+    resume();
+    stop();
+  }
 
   const std::string& display() const { return display_; }
+  /// Stops the server's process (SIGSTOP): it accepts connections and
+  /// answers nothing until `resume`.
+  void pause() { ::kill(pid_, SIGSTOP); }
+  void resume() { ::kill(pid_, SIGCONT); }
   void stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
@@ -91,6 +98,23 @@ TEST(DisplayLoss, ServeModeAnswersThroughoutAndReconnects) {
   ASSERT_EQ(server->display(), display);
   EXPECT_EQ(ask(helper, keypress), worked);
 
+  auto end = helper.finish();
+  EXPECT_EQ(end.status, 0);
+  EXPECT_EQ(end.err, "");
+}
+
+// The bound holds whatever the server does: a server that answers nothing
+// times the screenshot out, the next request is answered, and the process
+// still ends when its input does although the capture never returned.
+TEST(DisplayLoss, AScreenshotFromAServerThatNeverAnswersTimesOut) {
+  Xvfb server;
+  ASSERT_FALSE(server.display().empty());
+  ProgramSession helper(VORN_COMPUTER_USE, {{"--serve"}, {"DISPLAY=" + server.display()}});
+  server.pause();
+  EXPECT_EQ(ask(helper, R"({"op":"screenshot","window_number":1})"),
+            R"({"error":"unknown_root","message":"Screenshot timed out.","ok":false})"
+            "\n");
+  EXPECT_NE(ask(helper, R"({"op":"ping"})").find(R"("ok":true)"), std::string::npos);
   auto end = helper.finish();
   EXPECT_EQ(end.status, 0);
   EXPECT_EQ(end.err, "");

@@ -417,14 +417,15 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
     return std::nullopt;
   }
   trap.clear();
-  Redirection redirection(display, window);
   XSelectInput(display, window, StructureNotifyMask);
   DamageWatch damage(display, window);
   if (!trap.sync()) return std::nullopt;
-  // A new damage object reports the whole window at once; only what follows
-  // is the repaint.
+  // A new damage object reports what the window shows at once; the repaint
+  // is what follows the redirection.
   RepaintWatch watch(window, damageEvent, std::move(hidden));
   if (watch.read(own, false) == Repaint::kGone) return gone();
+  Redirection redirection(display, window);
+  if (!trap.sync()) return std::nullopt;
   if (awaitRepaint(own, watch, Clock::now() + kRepaintWait) == Repaint::kGone) return gone();
   NamedPixmap pixmap(display, XCompositeNameWindowPixmap(display, window));
   if (!trap.sync()) return std::nullopt;
