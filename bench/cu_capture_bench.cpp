@@ -27,8 +27,8 @@ std::optional<unsigned long> benchWindow() {
     if (std::getenv("DISPLAY") == nullptr) return std::nullopt;
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return std::nullopt;
-    Window w = XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 1000, 700, 0, 0,
-                                   0xF6F5F4);
+    Window w =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 10, 10, 1000, 700, 0, 0, 0xF6F5F4);
     XMapWindow(display, w);
     XSync(display, False);
     GC gc = XCreateGC(display, w, 0, nullptr);

@@ -76,8 +76,8 @@ const std::uint8_t* packRgb(const std::uint8_t* rgba, std::uint32_t width, std::
   return packed;
 }
 
-bool encodeInto(std::vector<std::uint8_t>& out, const Image& image, const WriteStruct& s,
-                bool rgb, std::uint8_t* packed) {
+bool encodeInto(std::vector<std::uint8_t>& out, const Image& image, const WriteStruct& s, bool rgb,
+                std::uint8_t* packed) {
   if (setjmp(png_jmpbuf(s.png())) != 0) return false;
   png_set_write_fn(s.png(), &out, appendBytes, flushNothing);
   png_set_IHDR(s.png(), s.info(), image.size.width, image.size.height, 8,

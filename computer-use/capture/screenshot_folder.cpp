@@ -113,8 +113,7 @@ std::optional<FileDestination> FileDestination::create(const ScreenshotFolder& f
   vorn::UniqueFd fd(::openat(folder.fd.get(), temporaryName.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return std::nullopt;
-  return FileDestination(folder.fd.get(), std::move(fd), std::move(name),
-                         std::move(temporaryName));
+  return FileDestination(folder.fd.get(), std::move(fd), std::move(name), std::move(temporaryName));
 }
 
 FileDestination::FileDestination(int folder, vorn::UniqueFd fd, std::string name,

@@ -78,7 +78,8 @@ Dictionary clickXY(const Dictionary& request, Platform& platform) {
                                     stringArgument(request, "button", "left"), platform.input));
 }
 
-// "observe" and "perform" join as their modules arrive.
+// "observe" and "perform" join as their modules arrive. One entry a line.
+// clang-format off
 constexpr OperationEntry kOperations[] = {
     {"ping", ping},
     {"list_windows", listWindowsOperation},
@@ -86,6 +87,7 @@ constexpr OperationEntry kOperations[] = {
     {"click_xy", clickXY},
     {"screenshot", Capture::capture},
 };
+// clang-format on
 
 Dictionary failure(std::string_view error, std::string_view message) {
   return {{"ok", false}, {"error", error}, {"message", message}};

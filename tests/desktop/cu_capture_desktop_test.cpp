@@ -33,8 +33,8 @@ const std::string kOtherSwatch = "FF0000";
 
 // What xdotool reports of a window: X, Y, WIDTH, HEIGHT.
 std::map<std::string, int> geometry(unsigned long window) {
-  ProgramRun r = runProgram("/usr/bin/xdotool",
-                            {{"getwindowgeometry", "--shell", std::to_string(window)}});
+  ProgramRun r =
+      runProgram("/usr/bin/xdotool", {{"getwindowgeometry", "--shell", std::to_string(window)}});
   std::map<std::string, int> values;
   std::istringstream lines(r.out);
   for (std::string line; std::getline(lines, line);) {
@@ -118,7 +118,8 @@ TEST_F(Screenshots, TheFixtureWindowBecomesAPngOfItsOwnSizeAndColours) {
   // The swatch's corners and centre, in the image's coordinates.
   auto swatch = app.geometryOf("swatch");
   const int left = swatch.x - g["X"], top = swatch.y - g["Y"];
-  for (auto [x, y] : {std::pair{left + 1, top + 1}, {left + swatch.width / 2, top + swatch.height / 2},
+  for (auto [x, y] : {std::pair{left + 1, top + 1},
+                      {left + swatch.width / 2, top + swatch.height / 2},
                       {left + swatch.width - 2, top + swatch.height - 2}}) {
     EXPECT_EQ(pixelAt(path, x, y), kSwatch) << x << "," << y;
   }
@@ -140,7 +141,8 @@ TEST_F(Screenshots, WindowsThatAreNotOnScreenAreNotShareable) {
   };
   const unsigned long second = app.window("second");
   ASSERT_EQ(shot(second).value("ok", false), true);
-  ProgramRun unmap = runProgram("/usr/bin/xdotool", {{"windowunmap", "--sync", std::to_string(second)}});
+  ProgramRun unmap =
+      runProgram("/usr/bin/xdotool", {{"windowunmap", "--sync", std::to_string(second)}});
   ASSERT_EQ(unmap.status, 0);
   EXPECT_EQ(shot(second), notShareable(second));
   // No such window, and a window that is no top-level one (the root).

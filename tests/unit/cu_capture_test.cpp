@@ -68,8 +68,8 @@ unsigned modeOf(const fs::path& path) {
 TEST(ScreenshotArgument, WindowNumbersAreWholeAndPositive) {
   using Capture::WindowNumber;
   auto number = [](const char* text) {
-    return Capture::windowNumberArgument(json::parse(std::string(R"({"window_number":)") + text +
-                                                     "}"));
+    return Capture::windowNumberArgument(
+        json::parse(std::string(R"({"window_number":)") + text + "}"));
   };
   for (const char* refused : {"0", "-3", "0.99", "-0.5", "\"12\"", "null", "true", "[1]"}) {
     EXPECT_EQ(number(refused), std::nullopt) << refused;
@@ -152,9 +152,9 @@ TEST_F(Screenshot, WritesAPrivatePngAndAnswersWhereAndWhat) {
   json answer = ask(R"({"op":"Screenshot","window_number":12.9})");
   ASSERT_EQ(answer["ok"], true) << answer;
   std::string path = answer["path"];
-  EXPECT_TRUE(std::regex_match(path, std::regex(folder().string() +
-                                                "/cu-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-"
-                                                "[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.png")))
+  EXPECT_TRUE(std::regex_match(
+      path, std::regex(folder().string() + "/cu-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-"
+                                           "[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.png")))
       << path;
   json expected = {{"ok", true},
                    {"path", path},
@@ -200,8 +200,8 @@ TEST_F(Screenshot, ThePixelSizeFollowsTheFrameAndTheScale) {
       {{0, 0, 100.25, 50}, 2, PixelSize{201, 100}, 2},  // 200.5 rounds up
       {{0, 0, 100.25, 50}, 0, PixelSize{100, 50}, 1},   // no scale reported: 1
       {{0, 0, 100.25, 50}, -1, PixelSize{100, 50}, 1},
-      {{0, 0, 2, 2}, 0.25, PixelSize{1, 1}, 0.25},      // never below one pixel
-      {{0, 0, 1, 50}, 2, std::nullopt, 2},              // a point wide: natural size
+      {{0, 0, 2, 2}, 0.25, PixelSize{1, 1}, 0.25},  // never below one pixel
+      {{0, 0, 1, 50}, 2, std::nullopt, 2},          // a point wide: natural size
       {{0, 0, 50, 0.5}, 2, std::nullopt, 2},
   };
   for (const auto& c : cases) {
@@ -213,8 +213,8 @@ TEST_F(Screenshot, ThePixelSizeFollowsTheFrameAndTheScale) {
     EXPECT_EQ(fake_.requestedSizes[0], c.requested) << answer;
     EXPECT_EQ(answer["scale"], c.answeredScale);
     if (c.requested) {
-      EXPECT_EQ(answer["image_size"], (json{{"width", c.requested->width},
-                                            {"height", c.requested->height}}));
+      EXPECT_EQ(answer["image_size"],
+                (json{{"width", c.requested->width}, {"height", c.requested->height}}));
     }
   }
 }
@@ -289,9 +289,9 @@ TEST_F(Screenshot, RefusesAScreenshotFolderThatIsNotPrivate) {
     fs::remove_all(folder());
     c.prepare();
     json answer = ask(R"({"op":"screenshot","window_number":12})");
-    EXPECT_EQ(answer, (json{{"ok", false},
-                            {"error", "permission_required"},
-                            {"message", prefix + c.reason}}))
+    EXPECT_EQ(
+        answer,
+        (json{{"ok", false}, {"error", "permission_required"}, {"message", prefix + c.reason}}))
         << c.name;
     EXPECT_TRUE(fs::is_empty(root_ / "elsewhere")) << c.name;
     if (fs::is_directory(folder())) {
@@ -320,9 +320,8 @@ TEST_F(Screenshot, ALateCaptureIsDroppedAndItsFileAppearsWhole) {
   };
   json answer = Capture::captureWithin({{"window_number", 12}}, fake_.platform(),
                                        std::chrono::milliseconds(20));
-  EXPECT_EQ(answer, (json{{"ok", false},
-                          {"error", "unknown_root"},
-                          {"message", "Screenshot timed out."}}));
+  EXPECT_EQ(answer,
+            (json{{"ok", false}, {"error", "unknown_root"}, {"message", "Screenshot timed out."}}));
   {
     std::lock_guard lock(mutex);
     released = true;

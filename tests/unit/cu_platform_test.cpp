@@ -84,9 +84,9 @@ TEST(PixelConversion, EveryLayoutTheServerMayHandOverBecomesStraightRgba) {
 
   // 16 bits, 5-6-5: full and half intensities widen to 8 bits.
   const std::uint8_t rgb565[] = {0x00, 0xF8, 0xE0, 0x07, 0x10, 0x00};
-  auto narrow = x11::rgbaImage(rgb565, 6, {3, 1},
-                               {.bitsPerPixel = 16, .redMask = 0xF800, .greenMask = 0x07E0,
-                                .blueMask = 0x001F});
+  auto narrow = x11::rgbaImage(
+      rgb565, 6, {3, 1},
+      {.bitsPerPixel = 16, .redMask = 0xF800, .greenMask = 0x07E0, .blueMask = 0x001F});
   EXPECT_EQ(narrow->rgba, pixels({{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 132, 255}}));
 
   // Depth 32: premultiplied alpha in the top byte becomes straight alpha.
@@ -110,10 +110,9 @@ TEST(ImageScale, FlatAreasKeepTheirColourAndEdgesBlendBetweenCentres) {
 
   Image edge{{2, 1}, pixels({{0, 0, 0, 255}, {255, 255, 255, 255}})};
   Image wide = scaledImage(edge, {4, 1});
-  EXPECT_EQ(wide.rgba, pixels({{0, 0, 0, 255},
-                               {64, 64, 64, 255},
-                               {191, 191, 191, 255},
-                               {255, 255, 255, 255}}));
+  EXPECT_EQ(
+      wide.rgba,
+      pixels({{0, 0, 0, 255}, {64, 64, 64, 255}, {191, 191, 191, 255}, {255, 255, 255, 255}}));
 
   // A transparent pixel lends its neighbour no colour, only transparency.
   Image half{{2, 1}, pixels({{255, 0, 0, 255}, {0, 0, 255, 0}})};

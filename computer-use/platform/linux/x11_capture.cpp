@@ -75,8 +75,8 @@ std::uint32_t pixelAt(const std::uint8_t* p, int bytes, bool msbFirst) {
 
 // The usual 24/32-bit layout, in memory B, G, R, X, on a little-endian host.
 bool isPlainBgrx(const PixelFormat& f) {
-  return std::endian::native == std::endian::little && f.bitsPerPixel == 32 && !f.msbFirst && f.redMask == 0xFF0000 && f.greenMask == 0xFF00 &&
-         f.blueMask == 0xFF;
+  return std::endian::native == std::endian::little && f.bitsPerPixel == 32 && !f.msbFirst &&
+         f.redMask == 0xFF0000 && f.greenMask == 0xFF00 && f.blueMask == 0xFF;
 }
 
 // A word at a time (the compiler vectorises it): B, G, R, X in memory is
@@ -112,7 +112,8 @@ void unpremultiply(std::vector<std::uint8_t>& rgba) {
     unsigned a = rgba[i + 3];
     if (a == 0xFF) continue;
     for (std::size_t c = i; c < i + 3; ++c) {
-      rgba[c] = a == 0 ? 0 : static_cast<std::uint8_t>(std::min(255u, (rgba[c] * 255u + a / 2) / a));
+      rgba[c] =
+          a == 0 ? 0 : static_cast<std::uint8_t>(std::min(255u, (rgba[c] * 255u + a / 2) / a));
     }
   }
 }
@@ -132,10 +133,10 @@ std::optional<Image> imageOf(const XImage& image, const Visual& visual, int dept
                      .greenMask = visual.green_mask,
                      .blueMask = visual.blue_mask,
                      .premultipliedAlpha = depth == 32};
-  return rgbaImage(reinterpret_cast<const std::uint8_t*>(image.data),
-                   static_cast<std::size_t>(image.bytes_per_line),
-                   {static_cast<std::uint32_t>(image.width), static_cast<std::uint32_t>(image.height)},
-                   format);
+  return rgbaImage(
+      reinterpret_cast<const std::uint8_t*>(image.data),
+      static_cast<std::size_t>(image.bytes_per_line),
+      {static_cast<std::uint32_t>(image.width), static_cast<std::uint32_t>(image.height)}, format);
 }
 
 // An image in memory shared with the server, which writes the pixels there
@@ -266,8 +267,8 @@ UniqueRegion rectangleRegion(long x, long y, long width, long height) {
 std::optional<UniqueRegion> hiddenRegion(Display* display, Window window,
                                          const XWindowAttributes& attributes, const Frame& frame) {
   long x = static_cast<long>(frame.x), y = static_cast<long>(frame.y);
-  UniqueRegion shown = rectangleRegion(-x, -y, WidthOfScreen(attributes.screen),
-                                       HeightOfScreen(attributes.screen));
+  UniqueRegion shown =
+      rectangleRegion(-x, -y, WidthOfScreen(attributes.screen), HeightOfScreen(attributes.screen));
   auto ancestor = topLevelAncestor(display, window, attributes.root);
   auto stack = queryTree(display, attributes.root);
   if (!ancestor || !stack) return std::nullopt;
