@@ -26,8 +26,12 @@ bool plainDecimal(const std::string& digits) {
 void checkWindowNumber(const json& request) {
   auto number = Capture::windowNumberArgument(request);
   auto it = request.find("window_number");
+  // Compared at each number's own type: nlohmann's mixed comparison takes an
+  // unsigned number beyond 2^63 for a negative one.
   bool refusable = it == request.end() || !it->is_number() ||
-                   (it->is_number_float() ? !(it->get<double>() >= 1) : *it < 1);
+                   (it->is_number_unsigned()  ? it->get<std::uint64_t>() < 1
+                    : it->is_number_integer() ? it->get<std::int64_t>() < 1
+                                              : !(it->get<double>() >= 1));
   if (refusable != !number) std::abort();
   json answer = Capture::capture(request, vorn::platform::nullPlatform());
   if (answer.size() != 3 || answer["ok"] != false) std::abort();

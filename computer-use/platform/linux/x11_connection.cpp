@@ -18,8 +18,8 @@ namespace {
 
 // Callers look at each reply's status; a protocol error is an absent answer,
 // and an error trap, when one is set, takes note of it.
-int ignoreProtocolError(Display* display, XErrorEvent* error) {
-  ErrorTrap::note(display, error->error_code);
+int ignoreProtocolError(Display* display, XErrorEvent*) {
+  ErrorTrap::note(display);
   return 0;
 }
 
@@ -41,26 +41,38 @@ void installProcessHandlers() {
 
 // Xlib prints the server's reason for refusing a connection on standard
 // error, which belongs to the helper's usage line alone. The descriptor is
-// pointed at /dev/null for the call; nothing else writes to it meanwhile. One
-// at a time: a second one would save /dev/null as the standard error to
-// restore.
+// pointed at /dev/null while any connection is being opened; nothing else
+// writes to it meanwhile. Openings may overlap (a capture opens a connection
+// of its own, and may wait on a server that never answers), so the first
+// saves standard error and the last puts it back; none waits for another.
 class SilencedStderr {
  public:
-  SilencedStderr() : lock_(mutex()), saved_(::dup(STDERR_FILENO)) {
+  SilencedStderr() {
+    std::lock_guard lock(state().mutex);
+    if (state().openings++ > 0) return;
+    state().saved = UniqueFd(::dup(STDERR_FILENO));
     UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    if (saved_.valid() && null.valid()) ::dup2(null.get(), STDERR_FILENO);
+    if (state().saved.valid() && null.valid()) ::dup2(null.get(), STDERR_FILENO);
   }
   ~SilencedStderr() {
-    if (saved_.valid()) ::dup2(saved_.get(), STDERR_FILENO);
+    std::lock_guard lock(state().mutex);
+    if (--state().openings > 0) return;
+    if (state().saved.valid()) ::dup2(state().saved.get(), STDERR_FILENO);
+    state().saved.reset();
   }
+  SilencedStderr(const SilencedStderr&) = delete;
+  SilencedStderr& operator=(const SilencedStderr&) = delete;
 
  private:
-  static std::mutex& mutex() {
-    static std::mutex m;
-    return m;
+  struct State {
+    std::mutex mutex;
+    int openings = 0;
+    UniqueFd saved;
+  };
+  static State& state() {
+    static State s;
+    return s;
   }
-  std::lock_guard<std::mutex> lock_;
-  UniqueFd saved_;
 };
 
 Display* openDisplay(const std::optional<std::string>& name) {
@@ -154,11 +166,10 @@ bool ErrorTrap::sync() {
   return errors_ == 0;
 }
 
-void ErrorTrap::note(Display* display, unsigned char code) {
+void ErrorTrap::note(Display* display) {
   for (ErrorTrap* trap = tInnermostTrap; trap != nullptr; trap = trap->outer_) {
     if (trap->display_ != display) continue;
     ++trap->errors_;
-    trap->lastCode_ = code;
     return;
   }
 }

@@ -107,17 +107,14 @@ class ErrorTrap {
   bool sync();
   /// Forgets the errors noted so far.
   void clear() { errors_ = 0; }
-  /// The error code of the last error noted, 0 when there was none.
-  int lastError() const { return errors_ == 0 ? 0 : lastCode_; }
 
   /// Called by the process's error handler for every protocol error.
-  static void note(_XDisplay* display, unsigned char code);
+  static void note(_XDisplay* display);
 
  private:
   _XDisplay* display_;
   ErrorTrap* outer_;
   int errors_ = 0;
-  unsigned char lastCode_ = 0;
 };
 
 }  // namespace vorn::platform::x11
