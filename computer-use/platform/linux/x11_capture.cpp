@@ -1,10 +1,11 @@
 // A window's pixels on X11. XGetImage of a window returns what the screen
 // shows, so where another window covers it (or it runs off the screen) the
 // result is wrong or refused; the window's own content lives only in an
-// XComposite pixmap. Redirecting a window gives it a fresh pixmap and
-// exposes it, and its application repaints: XDamage reports that repaint,
-// and once it covers the whole window the pixmap holds the window as itself.
-// The detour costs a repaint, so a window in plain view is read directly.
+// XComposite pixmap. Redirecting a window gives it a fresh pixmap holding
+// what the screen showed of it and exposes the rest; its application
+// repaints that, XDamage reports the repaint, and once the repaint covers
+// the hidden part the pixmap holds the window as itself. The detour costs a
+// repaint, so a window in plain view is read directly.
 #include "computer-use/platform/linux/x11_capture.h"
 
 #include <poll.h>
