@@ -6,7 +6,8 @@ namespace {
 class NullDesktop final : public WindowServer,
                           public Applications,
                           public InputDevice,
-                          public Accessibility {
+                          public Accessibility,
+                          public ScreenCapture {
  public:
   std::optional<std::vector<WindowDescription>> onScreenWindows() override {
     return std::vector<WindowDescription>{};
@@ -18,6 +19,9 @@ class NullDesktop final : public WindowServer,
     return std::make_unique<DroppingSource>();
   }
   std::unique_ptr<AXSession> openSession() override { return std::make_unique<EmptySession>(); }
+  std::variant<std::unique_ptr<ShareableContent>, CaptureFailure> shareableContent() override {
+    return std::make_unique<NoWindows>();
+  }
 
  private:
   class DroppingSource final : public EventSource {
@@ -42,13 +46,23 @@ class NullDesktop final : public WindowServer,
       return kAXErrorAttributeUnsupported;
     }
   };
+
+  class NoWindows final : public ShareableContent {
+   public:
+    std::optional<ShareableWindow> window(std::uint32_t) override { return std::nullopt; }
+    float pointPixelScale(const ShareableWindow&) override { return 1; }
+    std::variant<Image, CaptureFailure> captureImage(const ShareableWindow&,
+                                                     std::optional<PixelSize>) override {
+      return CaptureFailure{.windowGone = true, .description = "no such window"};
+    }
+  };
 };
 
 }  // namespace
 
 Platform& nullPlatform() {
   static NullDesktop desktop;
-  static Platform platform{desktop, desktop, desktop, desktop};
+  static Platform platform{desktop, desktop, desktop, desktop, desktop};
   return platform;
 }
 

@@ -7,8 +7,8 @@
 namespace vorn::platform {
 
 /// No windows, no applications; input is trusted, and every event is made and
-/// then dropped; every process is an accessible application without windows. Stateless and safe
-/// from any thread.
+/// then dropped; every process is an accessible application without windows;
+/// no window is shareable. Stateless and safe from any thread.
 Platform& nullPlatform();
 
 }  // namespace vorn::platform

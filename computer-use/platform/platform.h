@@ -138,15 +138,88 @@ class InputDevice {
   virtual std::unique_ptr<EventSource> createEventSource() = 0;
 };
 
+// ---- Screen capture ----
+
+/// A rectangle in global screen coordinates, in points (pixels on X11).
+struct Frame {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+
+  bool operator==(const Frame&) const = default;
+};
+
+/// A window that may be captured.
+struct ShareableWindow {
+  std::uint32_t windowId = 0;  ///< the number the window listing reports
+  Frame frame;
+
+  bool operator==(const ShareableWindow&) const = default;
+};
+
+struct PixelSize {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+
+  bool operator==(const PixelSize&) const = default;
+};
+
+/// Pixels as 8-bit red, green, blue and alpha (straight, not premultiplied),
+/// rows top to bottom without padding: `rgba` holds width * height * 4 bytes.
+struct Image {
+  PixelSize size;
+  std::vector<std::uint8_t> rgba;
+};
+
+/// Why a capture step failed.
+struct CaptureFailure {
+  /// The window went away (unmapped or destroyed) while it was captured.
+  bool windowGone = false;
+  /// The window system's words for what failed, valid UTF-8.
+  std::string description;
+};
+
+/// One capture's view of the window server, from finding the window to its
+/// image. It may hold resources of its own (a connection of its own on X11)
+/// for its lifetime, so it is made per capture and dropped soon. Used by one
+/// thread at a time.
+class ShareableContent {
+ public:
+  virtual ~ShareableContent() = default;
+  /// The first on-screen shareable window whose id is `windowId`, with its
+  /// frame; nothing when there is none (closed, minimised, not a window). A
+  /// lookup rather than a list: describing every window costs round trips,
+  /// and a capture wants one.
+  virtual std::optional<ShareableWindow> window(std::uint32_t windowId) = 0;
+  /// Pixels per point for an image of `window` alone; 0 or less when unknown.
+  virtual float pointPixelScale(const ShareableWindow& window) = 0;
+  /// One image of `window`'s own content (whatever covers it left out), at
+  /// `size` pixels, or at its natural size when `size` is not given.
+  virtual std::variant<Image, CaptureFailure> captureImage(const ShareableWindow& window,
+                                                           std::optional<PixelSize> size) = 0;
+};
+
+class ScreenCapture {
+ public:
+  virtual ~ScreenCapture() = default;
+  /// The shareable on-screen windows as they are now (desktop windows
+  /// included), or a failure when the window server cannot be asked.
+  virtual std::variant<std::unique_ptr<ShareableContent>, CaptureFailure> shareableContent() = 0;
+};
+
 // ---- The whole desktop ----
 
 /// What an operation may use of the desktop. The referenced objects outlive
-/// every request; they must be safe to call from several threads at once.
+/// every request (a screenshot's capture task, which may end after its
+/// request was answered, included); they must be safe to call from several
+/// threads at once.
 struct Platform {
   WindowServer& windows;
   Applications& applications;
   InputDevice& input;
   Accessibility& accessibility;
+  ScreenCapture& capture;
 };
 
 }  // namespace vorn::platform

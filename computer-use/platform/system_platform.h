@@ -7,7 +7,8 @@ namespace vorn::platform {
 
 /// The process's one platform. On Linux: X11 for windows, applications and
 /// input, connected to $DISPLAY on first use; AT-SPI for accessibility,
-/// connected on first use. Lives until the process ends.
+/// connected on first use; X11 for captures, each on a connection of its own.
+/// Lives until the process ends.
 Platform& systemPlatform();
 
 }  // namespace vorn::platform

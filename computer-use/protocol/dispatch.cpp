@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "computer-use/accessibility/ax_core.h"
+#include "computer-use/capture/capture.h"
 #include "computer-use/input/hid.h"
 #include "computer-use/protocol/window_listing.h"
 
@@ -78,7 +79,8 @@ Dictionary clickXY(const Dictionary& request, Platform& platform) {
                                     stringArgument(request, "button", "left"), platform.input));
 }
 
-// "screenshot" joins when its module arrives.
+// One entry a line.
+// clang-format off
 constexpr OperationEntry kOperations[] = {
     {"ping", ping},
     {"list_windows", listWindowsOperation},
@@ -86,7 +88,9 @@ constexpr OperationEntry kOperations[] = {
     {"perform", AXCore::perform},
     {"keypress", keypress},
     {"click_xy", clickXY},
+    {"screenshot", Capture::capture},
 };
+// clang-format on
 
 Dictionary failure(std::string_view error, std::string_view message) {
   return {{"ok", false}, {"error", error}, {"message", message}};

@@ -1,13 +1,17 @@
 // A helper that serves while its X server goes away and comes back: every
 // request still gets its answer, and input works again once the display
-// does. Runs a private Xvfb of its own.
+// does. Runs a private Xvfb of its own, or a server that never answers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstring>
 #include <string>
 
 #include "common/unique_fd.h"
@@ -91,6 +95,49 @@ TEST(DisplayLoss, ServeModeAnswersThroughoutAndReconnects) {
   ASSERT_EQ(server->display(), display);
   EXPECT_EQ(ask(helper, keypress), worked);
 
+  auto end = helper.finish();
+  EXPECT_EQ(end.status, 0);
+  EXPECT_EQ(end.err, "");
+}
+
+// A display whose server takes connections and never answers: a listening
+// socket where clients look for display N first (Linux's abstract socket
+// namespace, so no file is left behind), on the first N from 600 that is
+// free.
+class SilentServer {
+ public:
+  SilentServer() {
+    for (int n = 600; n < 700 && display_.empty(); ++n) {
+      UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::string name = std::string(1, '\0') + "/tmp/.X11-unix/X" + std::to_string(n);
+      std::memcpy(address.sun_path, name.data(), name.size());
+      auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size());
+      if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) continue;
+      if (::listen(fd.get(), 16) != 0) continue;
+      socket_ = std::move(fd);
+      display_ = ":" + std::to_string(n);
+    }
+  }
+  const std::string& display() const { return display_; }
+
+ private:
+  UniqueFd socket_;
+  std::string display_;
+};
+
+// The bound holds whatever the server does: a server that never answers
+// times the screenshot out, the next request is answered, and the process
+// still ends when its input does although the capture never returned.
+TEST(DisplayLoss, AScreenshotFromAServerThatNeverAnswersTimesOut) {
+  SilentServer server;
+  ASSERT_FALSE(server.display().empty());
+  ProgramSession helper(VORN_COMPUTER_USE, {{"--serve"}, {"DISPLAY=" + server.display()}});
+  EXPECT_EQ(ask(helper, R"({"op":"screenshot","window_number":1})"),
+            R"({"error":"unknown_root","message":"Screenshot timed out.","ok":false})"
+            "\n");
+  EXPECT_NE(ask(helper, R"({"op":"ping"})").find(R"("ok":true)"), std::string::npos);
   auto end = helper.finish();
   EXPECT_EQ(end.status, 0);
   EXPECT_EQ(end.err, "");

@@ -84,6 +84,11 @@ std::pair<int, int> FixtureApp::centreOf(const std::string& widget) const {
           g["y"].get<int>() + g["height"].get<int>() / 2};
 }
 
+FixtureApp::Rect FixtureApp::geometryOf(const std::string& widget) const {
+  const json& g = readyEvent_["widgets"][widget];
+  return {g["x"].get<int>(), g["y"].get<int>(), g["width"].get<int>(), g["height"].get<int>()};
+}
+
 void FixtureApp::readNewEvents() {
   std::ifstream in(logPath_, std::ios::binary);
   if (!in) return;

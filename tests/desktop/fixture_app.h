@@ -28,9 +28,14 @@ class FixtureApp {
   pid_t pid() const { return pid_; }
   /// The X window id of the window in `role` ("main", "second").
   unsigned long window(const std::string& role) const;
-  /// The centre of a widget ("entry", "button", "check", "pad") in root
-  /// coordinates.
+  /// The centre of a widget ("entry", "button", "check", "pad", "swatch") in
+  /// root coordinates.
   std::pair<int, int> centreOf(const std::string& widget) const;
+  struct Rect {
+    int x, y, width, height;
+  };
+  /// A widget's rectangle in root coordinates.
+  Rect geometryOf(const std::string& widget) const;
 
   /// The first event logged after the previous match that satisfies `match`,
   /// waiting for it up to `wait`; nothing when none came.

@@ -61,6 +61,12 @@ const Case kCases[] = {
      true},
     {"KeypressWithoutDisplay", R"({"op":"keypress","key":"cmd+a"})", kNotTrusted, false},
     {"ClickWithoutDisplay", R"({"op":"click_xy","x":1,"y":2})", kNotTrusted, false},
+    {"ScreenshotWithoutDisplay", R"({"op":"screenshot","window_number":7})",
+     R"({"error":"permission_required","message":"Screen Recording is required in the helper: )"
+     R"x(cannot connect to the X display (DISPLAY is not set)","ok":false})x",
+     false},
+    {"ScreenshotWithoutWindowNumber", R"({"op":"screenshot","window_number":"7"})",
+     R"({"error":"invalid_arguments","message":"window_number is required","ok":false})", false},
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }

@@ -44,8 +44,10 @@ TEST_F(HelperService, RepliesAreTheOneShotAnswers) {
   EXPECT_EQ(call(bus_, R"({"op":"ping"})"),
             R"({"ax_in_helper":true,"helper":"vorn-computer-use","ok":true,"pid":)" +
                 std::to_string(pid_) + "}");
-  for (std::string request : {"not json", "[1]", R"({"op":"Windows"})", R"({"op":"keypress"})",
-                              R"({"op":"keypress","key":"f5"})"}) {
+  for (std::string request :
+       {"not json", "[1]", R"({"op":"Windows"})", R"({"op":"keypress"})",
+        R"({"op":"keypress","key":"f5"})", R"({"op":"screenshot","window_number":0})",
+        R"({"op":"screenshot","window_number":4294967297})"}) {
     EXPECT_EQ(call(bus_, request), oneShot(request)) << request;
   }
 }

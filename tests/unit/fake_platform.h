@@ -2,8 +2,13 @@
 // sets them up, and a recorder of the input an operation posts.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,7 +20,8 @@ namespace vorn::testing {
 
 class FakePlatform final : public platform::WindowServer,
                            public platform::Applications,
-                           public platform::InputDevice {
+                           public platform::InputDevice,
+                           public platform::ScreenCapture {
  public:
   // Scripted behaviour.
   std::optional<std::vector<platform::WindowDescription>> windows =
@@ -26,11 +32,25 @@ class FakePlatform final : public platform::WindowServer,
   bool postSucceeds = true;
 
   FakeAccessibility accessibility;
+  // Capture: no content at all when `contentFailure` is set; otherwise the
+  // shareable windows, the scale, and a failure or an image of one colour at
+  // the requested size (else the frame's). `beforeImage` runs on the capture
+  // task's thread just before the image is made.
+  std::optional<std::string> contentFailure;
+  std::vector<platform::ShareableWindow> shareable;
+  float scale = 1;
+  std::optional<platform::CaptureFailure> imageFailure;
+  std::array<std::uint8_t, 4> fill = {0x20, 0xC0, 0x60, 0xFF};
+  std::function<void()> beforeImage;
 
   // What happened.
   std::vector<std::int32_t> bundleLookups;
   std::vector<std::int32_t> activations;
   std::vector<std::vector<platform::InputEvent>> posted;  // one entry per post call
+  std::atomic<int> contentRequests = 0;
+  /// The size each capture asked for, in order (guarded by `captureMutex`).
+  std::vector<std::optional<platform::PixelSize>> requestedSizes;
+  std::mutex captureMutex;
 
   platform::Platform& platform() { return platform_; }
 
@@ -52,6 +72,12 @@ class FakePlatform final : public platform::WindowServer,
     if (!sourceAvailable) return nullptr;
     return std::make_unique<Source>(*this);
   }
+  std::variant<std::unique_ptr<platform::ShareableContent>, platform::CaptureFailure>
+  shareableContent() override {
+    ++contentRequests;
+    if (contentFailure) return platform::CaptureFailure{.description = *contentFailure};
+    return std::make_unique<Content>(*this);
+  }
 
  private:
   class Source final : public platform::EventSource {
@@ -67,7 +93,38 @@ class FakePlatform final : public platform::WindowServer,
     FakePlatform& owner_;
   };
 
-  platform::Platform platform_{*this, *this, *this, accessibility};
+  class Content final : public platform::ShareableContent {
+   public:
+    explicit Content(FakePlatform& owner) : owner_(owner) {}
+    std::optional<platform::ShareableWindow> window(std::uint32_t id) override {
+      for (const auto& w : owner_.shareable) {
+        if (w.windowId == id) return w;
+      }
+      return std::nullopt;
+    }
+    float pointPixelScale(const platform::ShareableWindow&) override { return owner_.scale; }
+    std::variant<platform::Image, platform::CaptureFailure> captureImage(
+        const platform::ShareableWindow& window, std::optional<platform::PixelSize> size) override {
+      {
+        std::lock_guard lock(owner_.captureMutex);
+        owner_.requestedSizes.push_back(size);
+      }
+      if (owner_.beforeImage) owner_.beforeImage();
+      if (owner_.imageFailure) return *owner_.imageFailure;
+      platform::PixelSize natural{std::max(1u, static_cast<std::uint32_t>(window.frame.width)),
+                                  std::max(1u, static_cast<std::uint32_t>(window.frame.height))};
+      platform::Image image{size.value_or(natural), {}};
+      for (std::size_t i = 0; i < std::size_t{image.size.width} * image.size.height; ++i) {
+        image.rgba.insert(image.rgba.end(), owner_.fill.begin(), owner_.fill.end());
+      }
+      return image;
+    }
+
+   private:
+    FakePlatform& owner_;
+  };
+
+  platform::Platform platform_{*this, *this, *this, accessibility, *this};
 };
 
 /// A window description with every field set; tests clear what they need to.

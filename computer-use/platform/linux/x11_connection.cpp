@@ -16,8 +16,12 @@
 namespace vorn::platform::x11 {
 namespace {
 
-// Callers look at each reply's status; a protocol error is an absent answer.
-int ignoreProtocolError(Display*, XErrorEvent*) { return 0; }
+// Callers look at each reply's status; a protocol error is an absent answer,
+// and an error trap, when one is set, takes note of it.
+int ignoreProtocolError(Display* display, XErrorEvent*) {
+  ErrorTrap::note(display);
+  return 0;
+}
 
 // Xlib calls the per-display exit handler after this one; that handler
 // returns, and the display is unusable from then on.
@@ -37,25 +41,50 @@ void installProcessHandlers() {
 
 // Xlib prints the server's reason for refusing a connection on standard
 // error, which belongs to the helper's usage line alone. The descriptor is
-// pointed at /dev/null for the call; nothing else writes to it meanwhile.
+// pointed at /dev/null while any connection is being opened; nothing else
+// writes to it meanwhile. Openings may overlap (a capture opens a connection
+// of its own, and may wait on a server that never answers), so the first
+// saves standard error and the last puts it back; none waits for another.
 class SilencedStderr {
  public:
-  SilencedStderr() : saved_(::dup(STDERR_FILENO)) {
+  SilencedStderr() {
+    std::lock_guard lock(state().mutex);
+    if (state().openings++ > 0) return;
+    state().saved = UniqueFd(::dup(STDERR_FILENO));
     UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    if (saved_.valid() && null.valid()) ::dup2(null.get(), STDERR_FILENO);
+    if (state().saved.valid() && null.valid()) ::dup2(null.get(), STDERR_FILENO);
   }
   ~SilencedStderr() {
-    if (saved_.valid()) ::dup2(saved_.get(), STDERR_FILENO);
+    std::lock_guard lock(state().mutex);
+    if (--state().openings > 0) return;
+    if (state().saved.valid()) ::dup2(state().saved.get(), STDERR_FILENO);
+    state().saved.reset();
   }
+  SilencedStderr(const SilencedStderr&) = delete;
+  SilencedStderr& operator=(const SilencedStderr&) = delete;
 
  private:
-  UniqueFd saved_;
+  struct State {
+    std::mutex mutex;
+    int openings = 0;
+    UniqueFd saved;
+  };
+  static State& state() {
+    static State s;
+    return s;
+  }
 };
 
 Display* openDisplay(const std::optional<std::string>& name) {
+  installProcessHandlers();
   SilencedStderr silenced;
-  return XOpenDisplay(name ? name->c_str() : nullptr);
+  Display* display = XOpenDisplay(name ? name->c_str() : nullptr);
+  // Children must not inherit the connection.
+  if (display != nullptr) ::fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC);
+  return display;
 }
+
+thread_local ErrorTrap* tInnermostTrap = nullptr;
 
 }  // namespace
 
@@ -72,11 +101,8 @@ std::optional<Connection::Lease> Connection::lease() {
   std::unique_lock lock(mutex_);
   if (display_ != nullptr) catchUp();
   if (display_ == nullptr) {
-    installProcessHandlers();
     display_ = openDisplay(displayName_);
     if (display_ == nullptr) return std::nullopt;
-    // Children must not inherit the connection.
-    ::fcntl(ConnectionNumber(display_), F_SETFD, FD_CLOEXEC);
     XSetIOErrorExitHandler(display_, onConnectionLost, this);
     broken_ = false;
     ++generation_;
@@ -110,6 +136,42 @@ void Connection::close() {
 
 void Connection::onConnectionLost(Display*, void* self) {
   static_cast<Connection*>(self)->broken_ = true;
+}
+
+std::unique_ptr<OwnDisplay> OwnDisplay::open(const std::optional<std::string>& displayName) {
+  Display* display = openDisplay(displayName);
+  if (display == nullptr) return nullptr;
+  return std::unique_ptr<OwnDisplay>(new OwnDisplay(display));
+}
+
+OwnDisplay::OwnDisplay(Display* display) : display_(display) {
+  // Without this, Xlib ends the process when the server goes away.
+  XSetIOErrorExitHandler(display_, onConnectionLost, this);
+}
+
+OwnDisplay::~OwnDisplay() { XCloseDisplay(display_); }
+
+void OwnDisplay::onConnectionLost(Display*, void* self) {
+  static_cast<OwnDisplay*>(self)->broken_ = true;
+}
+
+ErrorTrap::ErrorTrap(Display* display) : display_(display), outer_(tInnermostTrap) {
+  tInnermostTrap = this;
+}
+
+ErrorTrap::~ErrorTrap() { tInnermostTrap = outer_; }
+
+bool ErrorTrap::sync() {
+  XSync(display_, False);
+  return errors_ == 0;
+}
+
+void ErrorTrap::note(Display* display) {
+  for (ErrorTrap* trap = tInnermostTrap; trap != nullptr; trap = trap->outer_) {
+    if (trap->display_ != display) continue;
+    ++trap->errors_;
+    return;
+  }
 }
 
 }  // namespace vorn::platform::x11

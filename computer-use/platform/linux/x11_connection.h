@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,6 +64,57 @@ class Connection {
   bool broken_ = false;
   std::uint64_t generation_ = 0;
   std::uint64_t keymapEpoch_ = 0;
+};
+
+/// A connection of one task's own, for work that may outlast its request or
+/// wait on the server (a screenshot): it never holds up the shared
+/// connection, and whatever it creates on the server goes when it closes,
+/// even when the process ends first. Protocol errors and a lost server are
+/// handled as on the shared connection.
+class OwnDisplay {
+ public:
+  /// Connects to `displayName`, or to $DISPLAY when it is not given; nothing
+  /// when no display can be opened. Never writes to standard error.
+  static std::unique_ptr<OwnDisplay> open(const std::optional<std::string>& displayName);
+  ~OwnDisplay();
+  OwnDisplay(const OwnDisplay&) = delete;
+  OwnDisplay& operator=(const OwnDisplay&) = delete;
+
+  _XDisplay* get() const { return display_; }
+  /// Whether the connection broke; nothing asked over it since can be trusted.
+  bool broken() const { return broken_; }
+
+ private:
+  explicit OwnDisplay(_XDisplay* display);
+  static void onConnectionLost(_XDisplay* display, void* self);
+
+  _XDisplay* display_;
+  bool broken_ = false;
+};
+
+/// Notes the protocol errors the server reports for one display to the
+/// calling thread while the trap lives; the display must be used by that
+/// thread alone meanwhile. Traps on different displays may nest.
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(_XDisplay* display);
+  ~ErrorTrap();
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+  /// Waits until the server has handled every request sent so far; true when
+  /// none of those sent since the trap was set (or last cleared) failed.
+  bool sync();
+  /// Forgets the errors noted so far.
+  void clear() { errors_ = 0; }
+
+  /// Called by the process's error handler for every protocol error.
+  static void note(_XDisplay* display);
+
+ private:
+  _XDisplay* display_;
+  ErrorTrap* outer_;
+  int errors_ = 0;
 };
 
 }  // namespace vorn::platform::x11

@@ -314,6 +314,17 @@ void requestActivation(Display* display, Window window, const Atoms& atoms) {
 
 }  // namespace
 
+bool isOnScreenWindow(Display* display, Window window) {
+  Atoms atoms = internAtoms(display);
+  auto order = stackingOrder(display, atoms);
+  if (std::find(order.begin(), order.end(), window) == order.end()) return false;
+  XWindowAttributes attributes;
+  if (XGetWindowAttributes(display, window, &attributes) == 0) return false;
+  if (attributes.map_state != IsViewable) return false;
+  return layerOf(display, window, attributes.override_redirect != 0, atoms).has_value() &&
+         !minimised(display, window, atoms);
+}
+
 const std::vector<unsigned long>& Desktop::atomsFor(const Connection::Lease& lease) {
   if (atomsGeneration_ != lease.generation()) {
     atoms_ = internAtoms(lease.display());

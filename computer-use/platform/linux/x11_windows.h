@@ -50,4 +50,9 @@ class Desktop final : public WindowServer, public Applications {
   std::unordered_map<std::int32_t, KnownApplication> known_;
 };
 
+/// Whether `Desktop::onScreenWindows` would list `window` (in the stacking
+/// order, viewable, no desktop element, not minimised), asked over
+/// `display`, a connection the caller uses alone. False when it is gone.
+bool isOnScreenWindow(_XDisplay* display, unsigned long window);
+
 }  // namespace vorn::platform::x11

@@ -1,0 +1,214 @@
+// Screenshots of the fixture application on a real X display, run through
+// the built helper with TMPDIR pointing into the test's own folder. What the
+// files hold is read back by ImageMagick, what the windows are by xdotool.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+#include "tests/desktop/fixture_app.h"
+#include "tests/support/program_session.h"
+
+// Last: Xlib's macros (None, Bool, Status) would break the headers above.
+#include <X11/Xlib.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using vorn::testing::FixtureApp;
+using vorn::testing::ProgramRun;
+using vorn::testing::runProgram;
+
+const std::string kHelper = VORN_COMPUTER_USE;
+// The fixture's swatch colour, and one no fixture window shows elsewhere.
+const std::string kSwatch = "srgb(32,192,96)";
+const std::string kOtherSwatch = "FF0000";
+
+// What xdotool reports of a window: X, Y, WIDTH, HEIGHT.
+std::map<std::string, int> geometry(unsigned long window) {
+  ProgramRun r =
+      runProgram("/usr/bin/xdotool", {{"getwindowgeometry", "--shell", std::to_string(window)}});
+  std::map<std::string, int> values;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos && line.substr(0, eq) != "SCREEN") {
+      values[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
+    }
+  }
+  return values;
+}
+
+unsigned long rootWindow() {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return 0;
+  unsigned long root = DefaultRootWindow(display);
+  XCloseDisplay(display);
+  return root;
+}
+
+// "PNG <width> <height>" as ImageMagick reads the file.
+std::string identify(const std::string& path) {
+  return runProgram("/usr/bin/identify", {{"-format", "%m %w %h", path}}).out;
+}
+
+// The colour of one pixel as ImageMagick reads it, e.g. "srgb(32,192,96)".
+std::string pixelAt(const std::string& image, int x, int y) {
+  std::string where = "%[pixel:p{" + std::to_string(x) + "," + std::to_string(y) + "}]";
+  return runProgram("/usr/bin/convert", {{image, "-format", where, "info:"}}).out;
+}
+
+class Screenshots : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!vorn::testing::haveDisplay())
+      GTEST_SKIP() << "needs a desktop: run under scripts/with-desktop";
+    std::string pattern = (fs::temp_directory_path() / "vorn-shots-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    tmp_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!tmp_.empty()) fs::remove_all(tmp_, ignored);
+  }
+
+  ProgramRun shoot(unsigned long window) {
+    json request = {{"op", "screenshot"}, {"window_number", window}};
+    return runProgram(kHelper, {{"--json", request.dump()}, {"TMPDIR=" + tmp_.string()}});
+  }
+  json shot(unsigned long window) {
+    ProgramRun r = shoot(window);
+    EXPECT_EQ(r.err, "");
+    json answer = json::parse(r.out, nullptr, false);
+    EXPECT_EQ(r.status, answer.value("ok", false) ? 0 : 1) << r.out;
+    return answer;
+  }
+  fs::path folder() const { return tmp_ / "vorn-ui-screenshots"; }
+
+  fs::path tmp_;
+};
+
+TEST_F(Screenshots, TheFixtureWindowBecomesAPngOfItsOwnSizeAndColours) {
+  FixtureApp app({});
+  ASSERT_TRUE(app.ready());
+  const unsigned long window = app.window("main");
+  auto g = geometry(window);
+
+  json answer = shot(window);
+  ASSERT_EQ(answer.value("ok", false), true) << answer;
+  const std::string path = answer["path"];
+  EXPECT_EQ(answer["window_number"], window);
+  EXPECT_EQ(answer["window_frame"],
+            (json{{"x", g["X"]}, {"y", g["Y"]}, {"width", g["WIDTH"]}, {"height", g["HEIGHT"]}}));
+  EXPECT_EQ(answer["image_size"], (json{{"width", g["WIDTH"]}, {"height", g["HEIGHT"]}}));
+  EXPECT_EQ(answer["scale"], 1);
+  EXPECT_EQ(answer["url"], "file://" + path);
+  EXPECT_EQ(fs::path(path).parent_path(), folder());
+  EXPECT_EQ(identify(path),
+            "PNG " + std::to_string(g["WIDTH"]) + " " + std::to_string(g["HEIGHT"]));
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  // The swatch's corners and centre, in the image's coordinates.
+  auto swatch = app.geometryOf("swatch");
+  const int left = swatch.x - g["X"], top = swatch.y - g["Y"];
+  for (auto [x, y] : {std::pair{left + 1, top + 1},
+                      {left + swatch.width / 2, top + swatch.height / 2},
+                      {left + swatch.width - 2, top + swatch.height - 2}}) {
+    EXPECT_EQ(pixelAt(path, x, y), kSwatch) << x << "," << y;
+  }
+  EXPECT_NE(pixelAt(path, left + 1, top - 3), kSwatch);  // just above it
+
+  json again = shot(window);
+  ASSERT_EQ(again.value("ok", false), true) << again;
+  EXPECT_NE(again["path"], answer["path"]);
+  EXPECT_TRUE(fs::exists(path) && fs::exists(again["path"].get<std::string>()));
+}
+
+TEST_F(Screenshots, WindowsThatAreNotOnScreenAreNotShareable) {
+  FixtureApp app({"--second-window"});
+  ASSERT_TRUE(app.ready());
+  auto notShareable = [](unsigned long window) {
+    return json{{"ok", false},
+                {"error", "unknown_root"},
+                {"message", "Window " + std::to_string(window) + " is not shareable."}};
+  };
+  const unsigned long second = app.window("second");
+  ASSERT_EQ(shot(second).value("ok", false), true);
+  ProgramRun unmap =
+      runProgram("/usr/bin/xdotool", {{"windowunmap", "--sync", std::to_string(second)}});
+  ASSERT_EQ(unmap.status, 0);
+  EXPECT_EQ(shot(second), notShareable(second));
+  // No such window, and a window that is no top-level one (the root).
+  EXPECT_EQ(shot(4000000000ul), notShareable(4000000000ul));
+  const unsigned long root = rootWindow();
+  EXPECT_EQ(shot(root), notShareable(root));
+  // The main window is still there to be captured.
+  EXPECT_EQ(shot(app.window("main")).value("ok", false), true);
+}
+
+// XGetImage would show the covering window (or refuse the part off the
+// screen); the capture shows the window as itself.
+TEST_F(Screenshots, ACoveredWindowIsCapturedAsItself) {
+  FixtureApp below({});
+  ASSERT_TRUE(below.ready());
+  auto swatch = below.geometryOf("swatch");
+  const std::string position = std::to_string(swatch.x + 20) + "," + std::to_string(swatch.y - 60);
+  FixtureApp over({"--position", position, "--size", "200x100", "--swatch", kOtherSwatch});
+  ASSERT_TRUE(over.ready());
+
+  const int x = swatch.x + 40, y = swatch.y + swatch.height / 2;  // under the second window
+  fs::path screen = tmp_ / "screen.png";
+  ASSERT_EQ(runProgram("/usr/bin/import", {{"-window", "root", screen.string()}}).status, 0);
+  ASSERT_NE(pixelAt(screen, x, y), kSwatch) << "the second window does not cover the swatch";
+
+  json answer = shot(below.window("main"));
+  ASSERT_EQ(answer.value("ok", false), true) << answer;
+  auto g = geometry(below.window("main"));
+  EXPECT_EQ(pixelAt(answer["path"], x - g["X"], y - g["Y"]), kSwatch);
+  EXPECT_EQ(pixelAt(answer["path"], swatch.x + swatch.width - 2 - g["X"], y - g["Y"]), kSwatch);
+}
+
+TEST_F(Screenshots, AWindowPartlyOffTheScreenIsCapturedWhole) {
+  FixtureApp app({"--position=-300,40"});
+  ASSERT_TRUE(app.ready());
+  auto g = geometry(app.window("main"));
+  ASSERT_LT(g["X"], 0);
+  json answer = shot(app.window("main"));
+  ASSERT_EQ(answer.value("ok", false), true) << answer;
+  EXPECT_EQ(identify(answer["path"]),
+            "PNG " + std::to_string(g["WIDTH"]) + " " + std::to_string(g["HEIGHT"]));
+  auto swatch = app.geometryOf("swatch");
+  EXPECT_EQ(pixelAt(answer["path"], swatch.x - g["X"] + 5, swatch.y - g["Y"] + 5), kSwatch);
+}
+
+// The temporary directory is shared; a folder someone else put there is
+// refused, and nothing is written through it.
+TEST_F(Screenshots, AScreenshotFolderThatIsNotPrivateIsRefused) {
+  FixtureApp app({});
+  ASSERT_TRUE(app.ready());
+  fs::create_directory(tmp_ / "elsewhere");
+  fs::create_directory_symlink(tmp_ / "elsewhere", folder());
+  const std::string prefix = "Screen Recording is required in the helper: " + folder().string();
+  EXPECT_EQ(shot(app.window("main")), (json{{"ok", false},
+                                            {"error", "permission_required"},
+                                            {"message", prefix + " is a symbolic link"}}));
+  EXPECT_TRUE(fs::is_empty(tmp_ / "elsewhere"));
+
+  fs::remove(folder());
+  fs::create_directory(folder());
+  fs::permissions(folder(), fs::perms::owner_all | fs::perms::others_all);
+  EXPECT_EQ(shot(app.window("main")),
+            (json{{"ok", false},
+                  {"error", "permission_required"},
+                  {"message", prefix + " is open to other users (mode 0707)"}}));
+  EXPECT_TRUE(fs::is_empty(folder()));
+}
+
+}  // namespace
