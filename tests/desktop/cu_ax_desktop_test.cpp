@@ -112,10 +112,11 @@ TEST_F(AXDesktop, ObserveReadsTheFixtureWindow) {
             "        @e24 AXStaticText 'Third' =Third\n"
             "    @e25 AXGroup\n"
             "      @e26 AXStaticText 'Click pad' =Click pad\n"
+            "    @e27 AXGroup\n"  // the colour swatch screenshots look for
             // the fifth level (the combo box's items) is beyond the default depth
             )
       << outline;
-  EXPECT_EQ(answer["elements"].size(), 27u);
+  EXPECT_EQ(answer["elements"].size(), 28u);
   EXPECT_EQ(answer["window_number"], 7);
   EXPECT_EQ(answer["outline"][0]["description"], "VornFixture");
 
