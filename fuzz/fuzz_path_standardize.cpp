@@ -14,10 +14,10 @@ namespace {
 // A world where every path under /w exists and nothing is a link.
 class FakeView final : public vorn::FileSystemView {
  public:
-  bool exists(const std::string& path) const override {
-    return path == "/" || path == "/w" || path.starts_with("/w/");
+  vorn::PathKind kind(const std::string& path) const override {
+    bool there = path == "/" || path == "/w" || path.starts_with("/w/");
+    return there ? vorn::PathKind::kPresent : vorn::PathKind::kMissing;
   }
-  bool isSymbolicLink(const std::string&) const override { return false; }
   std::optional<std::string> realPath(const std::string& path) const override {
     return exists(path) ? std::optional<std::string>(path) : std::nullopt;
   }

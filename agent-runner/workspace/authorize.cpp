@@ -15,17 +15,26 @@ bool isInside(const std::string& path, const std::string& root) {
   return path.starts_with(slashForm);
 }
 
+struct Anchor {
+  std::string path;
+  bool isLink;
+};
+
+bool isThere(vorn::PathKind kind) {
+  return kind == vorn::PathKind::kPresent || kind == vorn::PathKind::kLink;
+}
+
 // The candidate itself when it exists, else its deepest existing ancestor.
-std::optional<std::string> findAnchor(const std::string& candidate,
-                                      const vorn::FileSystemView& fs) {
+std::optional<Anchor> findAnchor(const std::string& candidate, const vorn::FileSystemView& fs) {
   std::string current = candidate;
-  if (fs.exists(current)) return current;
-  for (;;) {
+  vorn::PathKind kind = fs.kind(current);
+  while (!isThere(kind)) {
     std::string parent = vorn::parentPath(current);
     if (parent == current || parent.empty()) return std::nullopt;
-    if (fs.exists(parent)) return parent;
     current = std::move(parent);
+    kind = fs.kind(current);
   }
+  return Anchor{std::move(current), kind == vorn::PathKind::kLink};
 }
 
 }  // namespace
@@ -56,12 +65,10 @@ const std::string& PathAuthorizer::realRoot(Root& root) {
 
 // An anchor that is not a link lies where its folder really is; only the
 // folders' real paths need resolving, once each.
-std::optional<std::string> PathAuthorizer::realAnchor(const std::string& anchor) {
+std::optional<std::string> PathAuthorizer::realAnchor(const std::string& anchor, bool isLink) {
   std::string folder = vorn::parentPath(anchor);
   std::string_view name = std::string_view(anchor).substr(folder.size() + (folder == "/" ? 0 : 1));
-  if (folder.empty() || anchor == "/" || name == ".." || fs_.isSymbolicLink(anchor)) {
-    return fs_.realPath(anchor);
-  }
+  if (isLink || folder.empty() || anchor == "/" || name == "..") return fs_.realPath(anchor);
   auto cached = realFolders_.find(folder);
   if (cached == realFolders_.end()) {
     cached = realFolders_.emplace(folder, fs_.realPath(folder)).first;
@@ -81,7 +88,7 @@ std::optional<std::string> PathAuthorizer::authorize(std::string_view path) {
   if (roots_.empty()) return std::nullopt;
   auto anchor = findAnchor(candidate, fs_);
   if (!anchor) return std::nullopt;
-  auto real = realAnchor(*anchor);
+  auto real = realAnchor(anchor->path, anchor->isLink);
   if (!real) return std::nullopt;
   for (auto& root : roots_) {
     if (isInside(candidate, root.lexical) && isInside(*real, realRoot(root))) return candidate;

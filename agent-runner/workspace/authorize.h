@@ -34,7 +34,7 @@ class PathAuthorizer {
     std::optional<std::string> real;  // looked up on first use
   };
   const std::string& realRoot(Root& root);
-  std::optional<std::string> realAnchor(const std::string& anchor);
+  std::optional<std::string> realAnchor(const std::string& anchor, bool isLink);
 
   std::string workspaceRoot_;
   std::vector<Root> roots_;

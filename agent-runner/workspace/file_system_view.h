@@ -8,14 +8,25 @@
 
 namespace vorn {
 
+/// What stands at a path, the path itself not followed.
+enum class PathKind {
+  kMissing,       // nothing
+  kDanglingLink,  // a symbolic link whose target does not exist
+  kLink,          // a symbolic link to something that exists
+  kPresent,       // anything else
+};
+
 class FileSystemView {
  public:
   virtual ~FileSystemView() = default;
+  /// What stands at `path`; one look for anything but a link.
+  virtual PathKind kind(const std::string& path) const = 0;
   /// True when something exists at `path`, following symbolic links (a
   /// dangling link does not exist).
-  virtual bool exists(const std::string& path) const = 0;
-  /// True when `path` itself is a symbolic link (not following it).
-  virtual bool isSymbolicLink(const std::string& path) const = 0;
+  bool exists(const std::string& path) const {
+    PathKind k = kind(path);
+    return k == PathKind::kLink || k == PathKind::kPresent;
+  }
   /// The path with every symbolic link resolved, for an existing path.
   virtual std::optional<std::string> realPath(const std::string& path) const = 0;
   /// The home directory of `user`, or of the current user when empty.

@@ -23,14 +23,11 @@ std::optional<std::string> passwordHome(const char* user) {
 
 class PosixFileSystemView final : public FileSystemView {
  public:
-  bool exists(const std::string& path) const override {
+  PathKind kind(const std::string& path) const override {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-  }
-
-  bool isSymbolicLink(const std::string& path) const override {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    if (::lstat(path.c_str(), &st) != 0) return PathKind::kMissing;
+    if (!S_ISLNK(st.st_mode)) return PathKind::kPresent;
+    return ::stat(path.c_str(), &st) == 0 ? PathKind::kLink : PathKind::kDanglingLink;
   }
 
   std::optional<std::string> realPath(const std::string& path) const override {

@@ -21,8 +21,7 @@ using VornAgentRunnerMain::resolveRoot;
 // Only homes matter for tilde expansion; nothing exists in this view.
 class FakeHomes final : public vorn::FileSystemView {
  public:
-  bool exists(const std::string&) const override { return false; }
-  bool isSymbolicLink(const std::string&) const override { return false; }
+  vorn::PathKind kind(const std::string&) const override { return vorn::PathKind::kMissing; }
   std::optional<std::string> realPath(const std::string&) const override { return std::nullopt; }
   std::optional<std::string> homeDirectory(std::string_view user) const override {
     if (user.empty()) return "/home/me";
