@@ -94,8 +94,8 @@ int main(int argc, char** argv) {
     ours += meanMicroseconds(bus, t, performRequest, 400);
     floor += meanMicroseconds(bus, t, getId, 400);
   }
-  std::printf("round trip   service %8.1f us  GetId %8.1f us  ratio %.2f (goal <= 2.5)\n",
-              ours / 5, floor / 5, ours / floor);
+  std::printf("round trip   service %8.1f us  GetId %8.1f us  ratio %.2f (goal <= 2.5)\n", ours / 5,
+              floor / 5, ours / floor);
   double oursRate = callsPerSecond(t, performRequest, 16, 500);
   double floorRate = callsPerSecond(t, getId, 16, 500);
   std::printf("16 callers   service %8.0f/s  GetId %8.0f/s  share %.0f%% (goal >= 40%%)\n",
