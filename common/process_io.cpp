@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+
+#include "common/text.h"
 
 namespace vorn {
 
@@ -21,6 +24,17 @@ std::optional<std::string_view> argumentAfter(std::span<const std::string_view> 
     return std::nullopt;
   }
   return std::nullopt;
+}
+
+bool isServiceInvocation(std::span<const std::string_view> arguments, std::string_view serviceName,
+                         std::string_view programName) {
+  if (hasArgument(arguments, "--xpc-service")) return true;
+  const char* raw = std::getenv("XPC_SERVICE_NAME");
+  if (raw == nullptr) return false;
+  std::string_view name = text::trim(raw);
+  if (name.empty() || name == "0") return false;
+  return name == serviceName || name.ends_with(programName) ||
+         name.find(serviceName) != std::string_view::npos;
 }
 
 void writeAll(int fd, std::string_view text) {

@@ -18,6 +18,13 @@ bool hasArgument(std::span<const std::string_view> arguments, std::string_view w
 std::optional<std::string_view> argumentAfter(std::span<const std::string_view> arguments,
                                               std::string_view flag);
 
+/// Whether the process was started as the service `serviceName`: with
+/// "--xpc-service" among `arguments`, or with XPC_SERVICE_NAME (trimmed; not
+/// empty, not "0") equal to `serviceName`, ending in `programName` or holding
+/// `serviceName` anywhere.
+bool isServiceInvocation(std::span<const std::string_view> arguments, std::string_view serviceName,
+                         std::string_view programName);
+
 /// Writes all of `text` to `fd`, retrying after interruptions; gives up
 /// silently when the reader has gone.
 void writeAll(int fd, std::string_view text);

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <optional>
 #include <variant>
 
@@ -75,13 +74,7 @@ std::string handleJSONText(std::string_view text) {
 }
 
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
-  if (vorn::hasArgument(arguments, "--xpc-service")) return true;
-  const char* raw = std::getenv("XPC_SERVICE_NAME");
-  if (raw == nullptr) return false;
-  std::string_view name = vorn::text::trim(raw);
-  if (name.empty() || name == "0") return false;
-  return name == kServiceName || name.ends_with("vorn-agent-runner") ||
-         name.find(kServiceName) != std::string_view::npos;
+  return vorn::isServiceInvocation(arguments, kServiceName, "vorn-agent-runner");
 }
 
 int main(std::span<const std::string_view> arguments) {

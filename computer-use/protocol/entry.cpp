@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -59,13 +58,7 @@ int serveOverBus(Platform& platform) { return VornComputerUseXPCService(platform
 }  // namespace
 
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
-  if (vorn::hasArgument(arguments, "--xpc-service")) return true;
-  const char* raw = std::getenv("XPC_SERVICE_NAME");
-  if (raw == nullptr) return false;
-  std::string_view name = vorn::text::trim(raw);
-  if (name.empty() || name == "0") return false;
-  return name == kServiceName || name.ends_with("vorn-computer-use") ||
-         name.find(kServiceName) != std::string_view::npos;
+  return vorn::isServiceInvocation(arguments, kServiceName, "vorn-computer-use");
 }
 
 int main(std::span<const std::string_view> arguments, Platform& platform) {
