@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "common/process_io.h"
 #include "common/text.h"
 
 namespace ComputerUseHelperMain {
@@ -57,15 +58,6 @@ bool allNumbersFinite(const Dictionary& value) {
 
 Dictionary invalidJson() { return {{"ok", false}, {"error", "invalid_json"}}; }
 
-void writeAll(int fd, std::string_view text) {
-  while (!text.empty()) {
-    ssize_t n = ::write(fd, text.data(), text.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-}
-
 }  // namespace
 
 std::optional<Dictionary> parseRequest(std::string_view text) {
@@ -100,6 +92,6 @@ std::string handleJSONText(std::string_view text, vorn::platform::Platform& plat
   }
 }
 
-void emit(const Dictionary& result) { writeAll(STDERR_FILENO, encodeAnswer(result) + "\n"); }
+void emit(const Dictionary& result) { vorn::writeAll(STDERR_FILENO, encodeAnswer(result) + "\n"); }
 
 }  // namespace ComputerUseHelperMain

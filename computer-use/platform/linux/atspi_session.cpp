@@ -377,9 +377,9 @@ std::vector<AXElement> AtspiSession::windowsOf(const ObjectRef& app) {
 }
 
 AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
-  Facts& f = basics(ref);
-  if (f.basicsError) return f.basicsError;
-  if (gone(f)) return kAXErrorInvalidUIElement;
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  Facts& f = *facts;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   CallBatch batch(connectionFor(ref.bus));
@@ -442,10 +442,16 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
 
 // ---- Actions ----
 
+AXError AtspiSession::liveBasics(const ObjectRef& ref, Facts*& facts) {
+  facts = &basics(ref);
+  if (facts->basicsError) return facts->basicsError;
+  return gone(*facts) ? kAXErrorInvalidUIElement : kAXErrorSuccess;
+}
+
 AXError AtspiSession::press(const ObjectRef& ref) {
-  Facts& f = basics(ref);
-  if (f.basicsError) return f.basicsError;
-  if (gone(f)) return kAXErrorInvalidUIElement;
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  Facts& f = *facts;
   if (!(f.interfaces & kInterfaceAction)) return kAXErrorActionUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   std::vector<std::string> names;
@@ -473,9 +479,9 @@ AXError AtspiSession::press(const ObjectRef& ref) {
 }
 
 AXError AtspiSession::scrollByPage(const ObjectRef& ref, bool down) {
-  Facts& f = basics(ref);
-  if (f.basicsError) return f.basicsError;
-  if (gone(f)) return kAXErrorInvalidUIElement;
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  Facts& f = *facts;
   if (!isScrollable(f.role, has(f.states, kStateMultiLine))) return kAXErrorActionUnsupported;
   std::int32_t box[4];
   if (AXError e = extents(ref, box)) return e;
@@ -499,9 +505,9 @@ AXError AtspiSession::performAction(const AXElement& element, std::string_view a
 }
 
 AXError AtspiSession::grabFocus(const ObjectRef& ref) {
-  Facts& f = basics(ref);
-  if (f.basicsError) return f.basicsError;
-  if (gone(f)) return kAXErrorInvalidUIElement;
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  Facts& f = *facts;
   if (!(f.interfaces & kInterfaceComponent)) return kAXErrorAttributeUnsupported;
   if (expired()) return kAXErrorCannotComplete;
   CallBatch batch(connectionFor(ref.bus));
@@ -511,9 +517,9 @@ AXError AtspiSession::grabFocus(const ObjectRef& ref) {
 }
 
 AXError AtspiSession::setValue(const ObjectRef& ref, const AXValue& value) {
-  Facts& f = basics(ref);
-  if (f.basicsError) return f.basicsError;
-  if (gone(f)) return kAXErrorInvalidUIElement;
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  Facts& f = *facts;
   auto* text = std::get_if<std::string>(&value);
   std::optional<double> number = numberOf(value);
   bool editable = text != nullptr && (f.interfaces & kInterfaceEditableText);

@@ -69,6 +69,9 @@ class AtspiSession final : public AXSession {
   void planWalk(const ObjectRef& node, int depth, int maxDepth, int maxNodes, int& counter,
                 Plan& plan);
   Facts& basics(const ObjectRef& ref);
+  /// The basics of an object still there to act on: its read error, else
+  /// "invalid element" when the application let go of it, else success.
+  AXError liveBasics(const ObjectRef& ref, Facts*& facts);
   Facts& children(const ObjectRef& ref);
   Facts& value(const ObjectRef& ref);
   std::vector<AXElement> windowsOf(const ObjectRef& app);
