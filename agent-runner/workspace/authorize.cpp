@@ -51,6 +51,8 @@ PathAuthorizer::PathAuthorizer(std::string workspaceRoot,
                                const std::vector<std::string>& extraRoots,
                                const vorn::FileSystemView& fs)
     : workspaceRoot_(std::move(workspaceRoot)), fs_(fs) {
+  rootHoldsNul_ = vorn::holdsNul(workspaceRoot_);
+  for (const auto& extra : extraRoots) rootHoldsNul_ = rootHoldsNul_ || vorn::holdsNul(extra);
   if (!workspaceRoot_.empty()) roots_.push_back({vorn::standardizePath(workspaceRoot_), {}});
   for (const auto& extra : extraRoots) {
     if (auto root = resolveRoot(extra, fs); !root.empty()) roots_.push_back({std::move(root), {}});
@@ -79,17 +81,18 @@ std::optional<std::string> PathAuthorizer::realAnchor(const std::string& anchor,
 }
 
 std::optional<std::string> PathAuthorizer::authorize(std::string_view path) {
+  if (rootHoldsNul_ || vorn::holdsNul(path)) return std::nullopt;
   std::string expanded = vorn::expandTilde(vorn::text::trim(path), fs_);
   if (!expanded.starts_with('/')) {
     if (workspaceRoot_.empty()) return std::nullopt;
     expanded = workspaceRoot_ + "/" + expanded;
   }
   std::string candidate = vorn::standardizePath(expanded);
-  if (roots_.empty()) return std::nullopt;
+  if (roots_.empty() || vorn::namesGitAdminEntry(candidate)) return std::nullopt;
   auto anchor = findAnchor(candidate, fs_);
   if (!anchor) return std::nullopt;
   auto real = realAnchor(anchor->path, anchor->isLink);
-  if (!real) return std::nullopt;
+  if (!real || vorn::namesGitAdminEntry(*real)) return std::nullopt;
   for (auto& root : roots_) {
     if (isInside(candidate, root.lexical) && isInside(*real, realRoot(root))) return candidate;
   }
