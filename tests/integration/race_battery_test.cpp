@@ -218,9 +218,11 @@ TEST_F(RaceBattery, GitRestore) {
         r.paths = std::vector<std::string>{"d/file"};
         return handle(r);
       },
-      [](const vorn::RunnerResponse& answer, int real, int) {
-        if (answer.ok) {
-          EXPECT_EQ(readAt(real, "file"), "committed\n");
+      [&](const vorn::RunnerResponse& answer, int real, int) {
+        // Git may also have put a folder of its own where it met the link.
+        if (answer.ok && readAt(real, "file") != "committed\n") {
+          EXPECT_TRUE(readText(root_ + "/d/file") == "committed\n" ||
+                      readText(root_ + "/x/file") == "committed\n");
         }
       });
 }
