@@ -3,6 +3,8 @@
 // root. The second half stops a link inside the workspace from leading out.
 #include "agent-runner/workspace/authorize.h"
 
+#include <limits.h>
+
 #include "agent-runner/workspace/path_standardize.h"
 #include "common/text.h"
 
@@ -24,9 +26,19 @@ bool isThere(vorn::PathKind kind) {
   return kind == vorn::PathKind::kPresent || kind == vorn::PathKind::kLink;
 }
 
+// The deepest ancestor-or-self of `path` the system can name at all: no
+// path of PATH_MAX bytes or more exists, so a long path's walk up starts
+// below that length and costs linear time, not a look at every ancestor.
+std::string nameableStart(const std::string& path) {
+  if (path.size() < PATH_MAX) return path;
+  std::size_t slash = path.rfind('/', PATH_MAX - 1);
+  if (slash == std::string::npos) return path.substr(0, PATH_MAX - 1);
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 // The candidate itself when it exists, else its deepest existing ancestor.
 std::optional<Anchor> findAnchor(const std::string& candidate, const vorn::FileSystemView& fs) {
-  std::string current = candidate;
+  std::string current = nameableStart(candidate);
   vorn::PathKind kind = fs.kind(current);
   while (!isThere(kind)) {
     std::string parent = vorn::parentPath(current);

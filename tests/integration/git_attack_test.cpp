@@ -125,6 +125,15 @@ TEST(GitTextFields, NulBytesNeverReachGit) {
   EXPECT_EQ(repo.git("rev-list --count HEAD"), "1\n");
 }
 
+TEST(GitPaths, AMegabytePathIsAnsweredWithoutLookingAtEachAncestor) {
+  GitRepo repo;
+  std::string huge;
+  for (int i = 0; i < (1 << 19); ++i) huge += "a/";
+  auto answer = handle(withPaths(request("git_stage", repo.root()), {huge + "x"}));
+  EXPECT_FALSE(answer.ok);  // git cannot name it either
+  EXPECT_EQ(repo.git("diff --cached --name-only"), "");
+}
+
 TEST(ApplyDiffNames, EveryNameIsAuthorisedAndEveryChangeListed) {
   GitRepo repo;
   repo.commitFile("old.txt", "o\n", "old");
