@@ -137,7 +137,8 @@ class Reader {
       auto secondName = quotedName(second);
       sectionOld_ = first->first;
       sectionNew_ = secondName ? secondName->first : std::string(second);
-      for (auto* side : {&sectionOld_, &sectionNew_}) *side = std::string(stripped(*side).value_or(*side));
+      for (auto* side : {&sectionOld_, &sectionNew_})
+        *side = std::string(stripped(*side).value_or(*side));
       sectionKnown_ = true;
       return;
     }

@@ -10,6 +10,7 @@
 
 #include "agent-runner/confinement/landlock.h"
 #include "agent-runner/git/git_directories.h"
+#include "agent-runner/git/git_user_config.h"
 #include "agent-runner/workspace/path_standardize.h"
 
 namespace VornAgentRunnerMain {
@@ -42,7 +43,6 @@ constexpr const char* kSystemReadable[] = {
     "/lib32",
     "/lib64",
     "/libx32",
-    "/etc/gitconfig",
     "/etc/gitattributes",
     "/etc/ld.so.cache",
     "/etc/ld.so.preload",
@@ -55,33 +55,7 @@ constexpr const char* kSystemReadable[] = {
     "/dev/zero",
 };
 
-std::optional<std::string> valueOf(const std::vector<std::string>& environment,
-                                   std::string_view name) {
-  for (const auto& entry : environment) {
-    if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=') {
-      return entry.substr(name.size() + 1);
-    }
-  }
-  return std::nullopt;
-}
-
 std::string nonEmpty(const std::optional<std::string>& value) { return value.value_or(""); }
-
-// git's system and user configuration, as git looks for it.
-void allowConfiguration(RulesetBuilder& rules, const std::vector<std::string>& environment) {
-  for (const char* name : {"GIT_CONFIG_GLOBAL", "GIT_CONFIG_SYSTEM", "GIT_CONFIG"}) {
-    if (auto value = valueOf(environment, name); value && value->starts_with('/')) {
-      rules.allowRead(*value);
-    }
-  }
-  std::string home = nonEmpty(valueOf(environment, "HOME"));
-  std::string config = nonEmpty(valueOf(environment, "XDG_CONFIG_HOME"));
-  if (!home.empty()) {
-    rules.allowRead(home + "/.gitconfig");
-    if (config.empty()) config = home + "/.config";
-  }
-  if (!config.empty()) rules.allowRead(config + "/git");
-}
 
 // Trace targets the caller's environment names (GIT_TRACE2_EVENT=/path,
 // ...): created as git would, and writable.
@@ -104,8 +78,8 @@ void allowTraceTargets(RulesetBuilder& rules, const std::vector<std::string>& en
 void allowRemoteAccess(RulesetBuilder& rules, const std::vector<std::string>& environment,
                        const std::vector<std::string>& remotes) {
   for (const auto& remote : remotes) rules.allowWrite(remote);
-  std::string home = nonEmpty(valueOf(environment, "HOME"));
-  std::string cache = nonEmpty(valueOf(environment, "XDG_CACHE_HOME"));
+  std::string home = nonEmpty(environmentValue(environment, "HOME"));
+  std::string cache = nonEmpty(environmentValue(environment, "XDG_CACHE_HOME"));
   if (!home.empty()) {
     rules.allowWrite(home + "/.ssh/known_hosts");
     if (cache.empty()) cache = home + "/.cache";
@@ -115,7 +89,7 @@ void allowRemoteAccess(RulesetBuilder& rules, const std::vector<std::string>& en
 
 // With git found on the search path, its programs may live anywhere there.
 void allowSearchPath(RulesetBuilder& rules, const std::vector<std::string>& environment) {
-  std::string path = nonEmpty(valueOf(environment, "PATH"));
+  std::string path = nonEmpty(environmentValue(environment, "PATH"));
   std::size_t i = 0;
   while (i <= path.size()) {
     std::size_t end = path.find(':', i);
@@ -177,7 +151,7 @@ std::variant<vorn::UniqueFd, vorn::Status> gitRuleset(const GitReach& reach,
   if (reach.scope == Scope::kReadsAndWrites) {
     for (const auto& dir : gitDirectories.alternates) rules.allowRead(dir);
     for (const char* path : kSystemReadable) rules.allowRead(path);
-    allowConfiguration(rules, environment);
+    for (const auto& path : gitConfigurationPaths(environment)) rules.allowRead(path);
     if (gitOnSearchPath) allowSearchPath(rules, environment);
   }
   return rules.finish();

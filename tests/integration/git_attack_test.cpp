@@ -3,6 +3,7 @@
 // diffs, NUL bytes in text fields. The Landlock cases say what they prove.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -96,6 +97,25 @@ TEST(GitConfinement, OrdinaryRunsStillWorkUnderTheRuleset) {
   EXPECT_NE(diff.stdout_text.value_or("").find("+changed"), std::string::npos);
   EXPECT_TRUE(handle(withPaths(request("git_restore", repo.root()), {"a.txt"})).ok);
   EXPECT_EQ(repo.read("a.txt"), "a\n");
+}
+
+TEST(GitConfinement, UserConfigurationAndWhatItIncludesStayReadable) {
+  GitRepo repo;
+  TempDir home;
+  std::string global = home.path() + "/gitconfig";
+  writeText(global, "[include]\n\tpath = more.gitconfig\n");
+  writeText(home.path() + "/more.gitconfig",
+            "[user]\n\tname = T\n\temail = t@vorn.invalid\n[core]\n\texcludesFile = " +
+                home.path() + "/ignored\n");
+  writeText(home.path() + "/ignored", "*.tmp\n");
+  repo.write("scratch.tmp", "x");
+  repo.write("kept.txt", "x");
+  std::string previous = std::getenv("GIT_CONFIG_GLOBAL");
+  ::setenv("GIT_CONFIG_GLOBAL", global.c_str(), 1);
+  auto status = handle(request("git_status", repo.root()));
+  ::setenv("GIT_CONFIG_GLOBAL", previous.c_str(), 1);
+  EXPECT_EQ(status.stdout_text, "## main\n?? kept.txt\n") << status.stderr_text.value_or("");
+  EXPECT_EQ(status.stderr_text, "");
 }
 
 TEST(GitTextFields, NulBytesNeverReachGit) {

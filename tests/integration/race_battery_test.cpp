@@ -117,7 +117,8 @@ class RaceBattery : public ::testing::Test {
     ::fstat(real, &realStat);
     for (const char* name : {"/d", "/x"}) {
       std::string path = root_ + name;
-      if (::lstat(path.c_str(), &st) == 0 && (S_ISLNK(st.st_mode) || st.st_ino == realStat.st_ino)) {
+      if (::lstat(path.c_str(), &st) == 0 &&
+          (S_ISLNK(st.st_mode) || st.st_ino == realStat.st_ino)) {
         continue;
       }
       fs::remove_all(path);
