@@ -1,0 +1,57 @@
+#include "common/mcp/stdio_server.h"
+
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "common/line_reader.h"
+#include "common/mcp/line_writer.h"
+#include "common/mcp/tool_checks.h"
+#include "common/process_io.h"
+#include "common/worker_pool.h"
+
+namespace vorn::mcp {
+namespace {
+
+Diagnose diagnosticsTo(int fd, std::string prefix) {
+  return [fd, prefix = std::move(prefix)](std::string_view text) {
+    writeAll(fd, prefix + ": " + std::string(text) + "\n");
+  };
+}
+
+void readUntilEnd(Session& session, const StdioOptions& options) {
+  LineReader reader(options.inputFd, options.maxLineBytes);
+  while (auto line = reader.next()) {
+    if (line->oversized) {
+      session.handleOversizedLine(options.maxLineBytes);
+    } else {
+      session.handleLine(line->text);
+    }
+  }
+}
+
+}  // namespace
+
+int serveStdio(const ServerInfo& server, std::vector<Tool> tools, const StdioOptions& options) {
+  Diagnose diagnose = diagnosticsTo(options.diagnosticsFd, server.name);
+  if (auto status = checkTools(tools); !status.ok()) {
+    diagnose(status.description());
+    return 1;
+  }
+  LineWriter writer(options.outputFd);
+  std::optional<WorkerPool> workers;
+  Session session(
+      server, std::move(tools), writer, [&workers](auto job) { workers->submit(std::move(job)); },
+      diagnose, options.session);
+  workers.emplace(options.maxWorkers);
+  {
+    std::jthread progressClock(
+        [&session](std::stop_token stop) { session.calls().runProgressClock(stop); });
+    readUntilEnd(session, options);
+    session.endOfInput();
+    workers.reset();  // every handler has returned
+  }
+  return 0;
+}
+
+}  // namespace vorn::mcp
