@@ -179,7 +179,8 @@ void Session::callTool(const Request& request, const RequestEra& era) {
                   .tool = tool,
                   .arguments = std::move(arguments),
                   .era = era});
-  if (tool->usesRoots && era.perRequest && era.clientCapabilities.contains("roots")) {
+  bool stateless = era.perRequest && isStatelessVersion(era.version);
+  if (tool->usesRoots && stateless && era.clientCapabilities.contains("roots")) {
     // A stateless client hands its roots over with the call itself.
     const json& given = member(member(request.params, "inputResponses"), kRootsInputKey);
     if (given.is_null()) return answer(request, rootsRequiredResult(), era);
@@ -188,7 +189,7 @@ void Session::callTool(const Request& request, const RequestEra& era) {
       return fail(request.id, error_code::kInvalidParams,
                   "Invalid params: inputResponses.roots must be a roots/list result");
     }
-  } else if (tool->usesRoots && !era.perRequest) {
+  } else if (tool->usesRoots && !stateless) {
     pending->rootsFromHandshake = roots_.offered();
   }
   startCall(std::move(pending));

@@ -6,6 +6,7 @@
 
 #include "common/line_reader.h"
 #include "common/mcp/line_writer.h"
+#include "common/mcp/standard_streams.h"
 #include "common/mcp/tool_checks.h"
 #include "common/process_io.h"
 #include "common/worker_pool.h"
@@ -19,8 +20,8 @@ Diagnose diagnosticsTo(int fd, std::string prefix) {
   };
 }
 
-void readUntilEnd(Session& session, const StdioOptions& options) {
-  LineReader reader(options.inputFd, options.maxLineBytes);
+void readUntilEnd(Session& session, int input, const StdioOptions& options) {
+  LineReader reader(input, options.maxLineBytes);
   while (auto line = reader.next()) {
     if (line->oversized) {
       session.handleOversizedLine(options.maxLineBytes);
@@ -38,7 +39,14 @@ int serveStdio(const ServerInfo& server, std::vector<Tool> tools, const StdioOpt
     diagnose(status.description());
     return 1;
   }
-  LineWriter writer(options.outputFd);
+  int input = options.inputFd, output = options.outputFd;
+  std::optional<ProtocolStreams> own;
+  if (input == STDIN_FILENO && output == STDOUT_FILENO) own = takeStandardStreams();
+  if (own) {
+    input = own->input.get();
+    output = own->output.get();
+  }
+  LineWriter writer(output);
   std::optional<WorkerPool> workers;
   Session session(
       server, std::move(tools), writer, [&workers](auto job) { workers->submit(std::move(job)); },
@@ -47,7 +55,7 @@ int serveStdio(const ServerInfo& server, std::vector<Tool> tools, const StdioOpt
   {
     std::jthread progressClock(
         [&session](std::stop_token stop) { session.calls().runProgressClock(stop); });
-    readUntilEnd(session, options);
+    readUntilEnd(session, input, options);
     session.endOfInput();
     workers.reset();  // every handler has returned
   }

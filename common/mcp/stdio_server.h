@@ -25,8 +25,10 @@ struct StdioOptions {
 /// Serves `tools` until the input ends, then cancels the calls in flight and
 /// returns once every handler has returned: 0, or 1 (with a line on the
 /// diagnostics stream) when a tool definition breaks a rule of
-/// `checkTools`. The caller ignores SIGPIPE: a client that stops reading
-/// must not end the process.
+/// `checkTools`. On the process's own standard streams it first takes them
+/// for the protocol (`takeStandardStreams`): children of tools then read
+/// /dev/null and write their standard output to standard error. The caller
+/// ignores SIGPIPE: a client that stops reading must not end the process.
 int serveStdio(const ServerInfo& server, std::vector<Tool> tools, const StdioOptions& options = {});
 
 }  // namespace vorn::mcp

@@ -1,7 +1,7 @@
 // A server on the protocol core with made-up tools, for the client tests:
 // a quick echo, a slow one that runs a child process group and reports
-// progress, one that fails, one that throws, one with an image, and one that
-// reports the client's roots.
+// progress, one whose child inherits the standard streams, one that fails,
+// one that throws, one with an image, and one that reports the client's roots.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -89,6 +89,19 @@ ToolResult slow(const json& arguments, CallContext& context) {
   return {.structured = {{"ok", !cancelled}, {"seconds", seconds}}};
 }
 
+// A child that inherits the server's standard streams, as a careless tool's
+// would: it must neither read the client's messages nor print into them.
+ToolResult inherit(const json&, CallContext&) {
+  const char* argv[] = {"/bin/sh", "-c", "cat; echo leaked", nullptr};
+  pid_t pid = -1;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
+    return {.structured = {{"ok", false}, {"error", "spawn failed"}}, .isError = true};
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return {.structured = {{"ok", true}, {"status", WEXITSTATUS(status)}}};
+}
+
 ToolResult fail(const json&, CallContext&) {
   return {.structured = {{"ok", false},
                          {"error", "failed on purpose"},
@@ -130,6 +143,10 @@ std::vector<Tool> tools() {
        .inputSchema = object({{"seconds", {{"type", "number"}, {"minimum", 0}}},
                               {"group_file", {{"type", "string"}}}}),
        .handler = slow},
+      {.name = "inherit",
+       .description = "Runs a child on the server's own standard streams. Answers {ok, status}.",
+       .inputSchema = object(json::object()),
+       .handler = inherit},
       {.name = "fail",
        .description = "Always fails. Answers {ok: false, error, message}.",
        .inputSchema = object(json::object()),

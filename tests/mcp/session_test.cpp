@@ -468,6 +468,11 @@ TEST_F(SessionTest, StatelessRootsComeBackWithTheRetriedCall) {
   EXPECT_EQ(only()["result"]["structuredContent"]["offered"], false);
   call(5, "echo", {{"_meta", withRoots}});
   EXPECT_EQ(only()["result"]["resultType"], "complete");
+  // A handshake revision named in _meta has no such round trip.
+  call(6, "where", {{"_meta", meta("2025-06-18", {{"roots", json::object()}})}});
+  json legacy = only()["result"];
+  EXPECT_FALSE(legacy.contains("resultType"));
+  EXPECT_EQ(legacy["structuredContent"]["offered"], false);
 }
 
 TEST_F(SessionTest, OversizedAndUnreadableLinesAnswerWithTheNullId) {

@@ -15,7 +15,7 @@ test('the 1.x SDK connects with its newest revision and sees the tools', async (
     assert.ok(client.getServerCapabilities().tools);
     assert.equal(client.getInstructions(), 'Made-up tools for tests.');
     const { tools } = await client.listTools();
-    assert.deepEqual(tools.map((t) => t.name), ['echo', 'slow', 'fail', 'explode', 'image', 'roots']);
+    assert.deepEqual(tools.map((t) => t.name), ['echo', 'slow', 'inherit', 'fail', 'explode', 'image', 'roots']);
     await client.ping();
   } finally {
     await client.close();
@@ -35,7 +35,7 @@ test('each handshake revision is echoed; others get the newest', async () => {
       assert.equal(result.protocolVersion, answered, asked);
       raw.send({ jsonrpc: '2.0', id: 1, method: 'tools/list' });
       const listed = await raw.answer(1);
-      assert.equal(listed.result.tools.length, 6);
+      assert.equal(listed.result.tools.length, 7);
       // Annotations exist from 2025-03-26 on.
       assert.equal('annotations' in listed.result.tools[0], answered >= '2025-03-26', asked);
     } finally {
@@ -49,7 +49,7 @@ test('the 2.x client speaks the stateless revision', async () => {
   try {
     assert.equal(client.getProtocolEra(), 'modern');
     const { tools } = await client.listTools();
-    assert.equal(tools.length, 6);
+    assert.equal(tools.length, 7);
     const result = await client.callTool({ name: 'echo', arguments: { text: 'hi' } });
     assert.deepEqual(result.structuredContent, { ok: true, text: 'hi', tags: [] });
   } finally {

@@ -33,6 +33,6 @@ for (const era of ['legacy', 'modern']) {
     assert.equal(code, 0, stderr);
     assert.doesNotMatch(stderr, /Warning:|Error:|portability/, stderr);
     const { tools } = JSON.parse(stdout).result;
-    assert.equal(tools.length, 6);
+    assert.equal(tools.length, 7);
   });
 }

@@ -46,6 +46,22 @@ test('each malformed message gets its error, and the session goes on', async () 
   }
 });
 
+test('a child of a tool reads nothing of the client and writes nothing into its stream', async () => {
+  const raw = new RawServer();
+  try {
+    await raw.initialize();
+    // In one write: the child would read the ping if it shared our input.
+    raw.child.stdin.write(
+        '{"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"inherit"}}\n' +
+        '{"jsonrpc":"2.0","id":2,"method":"ping"}\n');
+    const ids = [(await raw.next()).message.id, (await raw.next()).message.id].sort();
+    assert.deepEqual(ids, [1, 2]);
+    assert.ok(await waitFor(() => raw.stderr.includes('leaked')), 'the child printed nowhere');
+  } finally {
+    raw.kill();
+  }
+});
+
 test('closing standard input ends the server, its calls and their children', async () => {
   const raw = new RawServer();
   const file = join(mkdtempSync(join(tmpdir(), 'vorn-mcp-')), 'group');
