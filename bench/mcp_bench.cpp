@@ -91,9 +91,10 @@ int main(int argc, char** argv) {
   int calls = argc > 2 ? std::atoi(argv[2]) : 100000;
   Server server = start(argv[1]);
   vorn::LineReader reader(server.out, 1 << 20);
-  vorn::writeAll(server.in,
-                 R"({"jsonrpc":"2.0","id":"init","method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{}}})"
-                 "\n");
+  vorn::writeAll(
+      server.in,
+      R"({"jsonrpc":"2.0","id":"init","method":"initialize","params":{"protocolVersion":"2025-11-25","capabilities":{}}})"
+      "\n");
   reader.next();
   run(server, reader, calls / 10, true, true);  // warm up the workers and the allocator
   std::printf("%-34s %12s %12s\n", "", "calls/s", "us/call");

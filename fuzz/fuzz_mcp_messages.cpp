@@ -40,9 +40,13 @@ class CheckedLines final : public Output {
 std::vector<Tool> tools() {
   auto handler = [](const json& arguments, CallContext& context) {
     context.reportProgress("working");
-    return ToolResult{.structured = {{"arguments", arguments}, {"roots", context.roots().has_value()}}};
+    return ToolResult{
+        .structured = {{"arguments", arguments}, {"roots", context.roots().has_value()}}};
   };
-  return {{.name = "echo", .description = "echo", .inputSchema = {{"type", "object"}}, .handler = handler},
+  return {{.name = "echo",
+           .description = "echo",
+           .inputSchema = {{"type", "object"}},
+           .handler = handler},
           {.name = "where",
            .description = "roots",
            .inputSchema = {{"type", "object"}},
@@ -55,9 +59,9 @@ std::vector<Tool> tools() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view input(reinterpret_cast<const char*>(data), size);
   CheckedLines out;
-  Session session({.name = "fuzz", .version = "1"}, tools(), out,
-                  [](std::function<void()> job) { job(); }, [](std::string_view) {},
-                  {.maxCallsInFlight = 4, .rootsWait = std::chrono::milliseconds(0)});
+  Session session(
+      {.name = "fuzz", .version = "1"}, tools(), out, [](std::function<void()> job) { job(); },
+      [](std::string_view) {}, {.maxCallsInFlight = 4, .rootsWait = std::chrono::milliseconds(0)});
   while (!input.empty()) {
     auto end = input.find('\n');
     std::string_view line = input.substr(0, end);
