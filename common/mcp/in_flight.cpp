@@ -18,15 +18,17 @@ std::string describe(const CallState& call, double seconds) {
 
 }  // namespace
 
-InFlightCalls::InFlightCalls(Output& output, std::size_t limit,
+InFlightCalls::InFlightCalls(Output& output, Limits limits,
                              std::chrono::milliseconds progressInterval)
-    : output_(output), limit_(limit), interval_(progressInterval) {}
+    : output_(output), limits_(limits), interval_(progressInterval) {}
 
 InFlightCalls::Admission InFlightCalls::admit(const std::shared_ptr<CallState>& call) {
   std::lock_guard lock(mutex_);
   if (calls_.contains(call->id.json())) return Admission::kIdInUse;
-  if (calls_.size() >= limit_) return Admission::kFull;
+  bool tooMuch = !calls_.empty() && bytes_ + call->bytes > limits_.bytes;
+  if (calls_.size() >= limits_.calls || tooMuch) return Admission::kFull;
   calls_.emplace(call->id.json(), call);
+  bytes_ += call->bytes;
   if (!call->progressToken.is_null()) {
     call->nextProgress = call->started + interval_;
     woken_ = true;
@@ -43,6 +45,7 @@ void InFlightCalls::cancel(const RequestId& id) {
     if (found == calls_.end()) return;
     call = std::move(found->second);
     calls_.erase(found);
+    bytes_ -= call->bytes;
     call->cancelled = true;
   }
   // Outside the lock: a callback on the token may take its time or report.
@@ -54,6 +57,7 @@ void InFlightCalls::cancelAll() {
   {
     std::lock_guard lock(mutex_);
     cancelled.swap(calls_);
+    bytes_ = 0;
     for (auto& [key, call] : cancelled) call->cancelled = true;
   }
   for (auto& [key, call] : cancelled) call->stop.request_stop();
@@ -63,6 +67,7 @@ void InFlightCalls::finish(CallState& call, std::string_view answerLine) {
   std::lock_guard lock(mutex_);
   if (call.cancelled) return;
   calls_.erase(call.id.json());
+  bytes_ -= call.bytes;
   // Sent under the lock: a progress notification for this call is either
   // out already or never will be.
   output_.send(answerLine);

@@ -26,6 +26,7 @@ struct CallState {
 
   const RequestId id;
   const nlohmann::json progressToken;  ///< null: the client asked for no progress
+  std::size_t bytes = 0;               ///< the size of the request's text
   std::stop_source stop;
   Clock::time_point started = Clock::now();
   // Guarded by the registry's lock:
@@ -38,12 +39,16 @@ struct CallState {
 class InFlightCalls {
  public:
   using Clock = CallState::Clock;
-  /// Sends on `output`; admits at most `limit` calls at once; progress about
-  /// every `progressInterval`.
-  InFlightCalls(Output& output, std::size_t limit, std::chrono::milliseconds progressInterval);
+  struct Limits {
+    std::size_t calls;  ///< calls at once
+    std::size_t bytes;  ///< request text of the calls at once (a call alone always fits)
+  };
+  /// Sends on `output`; admits calls within `limits`; progress about every
+  /// `progressInterval`.
+  InFlightCalls(Output& output, Limits limits, std::chrono::milliseconds progressInterval);
 
   enum class Admission { kAdmitted, kIdInUse, kFull };
-  /// Registers `call` unless its id is already in flight or the limit is met.
+  /// Registers `call` unless its id is already in flight or a limit is met.
   Admission admit(const std::shared_ptr<CallState>& call);
 
   /// Cancels the call `id` (unknown ids are ignored): its stop token fires,
@@ -68,7 +73,8 @@ class InFlightCalls {
 
  private:
   Output& output_;
-  const std::size_t limit_;
+  const Limits limits_;
+  std::size_t bytes_ = 0;  // of the calls registered
   const std::chrono::milliseconds interval_;
   mutable std::mutex mutex_;
   std::condition_variable_any wake_;  // a call that wants progress arrived

@@ -63,12 +63,13 @@ Session::Session(ServerInfo server, std::vector<Tool> tools, Output& output, Sub
       submit_(std::move(submit)),
       diagnose_(std::move(diagnose)),
       options_(options),
-      calls_(output, options.maxCallsInFlight, options.progressInterval) {}
+      calls_(output, {options.maxCallsInFlight, options.maxBytesInFlight},
+             options.progressInterval) {}
 
 void Session::handleLine(std::string_view line) {
   if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
   auto message = readMessage(line);
-  if (auto* request = std::get_if<Request>(&message)) return onRequest(*request);
+  if (auto* request = std::get_if<Request>(&message)) return onRequest(*request, line.size());
   if (auto* notification = std::get_if<Notification>(&message))
     return onNotification(*notification);
   if (auto* response = std::get_if<Response>(&message)) return onResponse(*response);
@@ -89,7 +90,8 @@ void Session::endOfInput() {
   roots_.close();
 }
 
-void Session::onRequest(const Request& request) {
+void Session::onRequest(const Request& request, std::size_t bytes) {
+  lineBytes_ = bytes;
   for (const auto& entry : kMethods) {
     if (entry.name != request.method) continue;
     auto era = eraOf(request, entry.needsRevision);
@@ -163,8 +165,9 @@ void Session::callTool(const Request& request, const RequestEra& era) {
   for (const auto& candidate : tools_) {
     if (candidate.name == name.get_ref<const std::string&>()) tool = &candidate;
   }
-  if (!tool)
+  if (!tool) {
     return fail(request.id, error_code::kInvalidParams, "Unknown tool: " + name.get<std::string>());
+  }
   json arguments = member(request.params, "arguments");
   if (arguments.is_null()) arguments = json::object();
   if (!arguments.is_object()) {
@@ -174,11 +177,10 @@ void Session::callTool(const Request& request, const RequestEra& era) {
   json token = member(member(request.params, "_meta"), "progressToken");
   if (!token.is_string() && !token.is_number_integer()) token = nullptr;
 
-  auto pending = std::make_shared<PendingCall>(
-      PendingCall{.state = std::make_shared<CallState>(request.id, std::move(token)),
-                  .tool = tool,
-                  .arguments = std::move(arguments),
-                  .era = era});
+  auto state = std::make_shared<CallState>(request.id, std::move(token));
+  state->bytes = lineBytes_;
+  auto pending = std::make_shared<PendingCall>(PendingCall{
+      .state = std::move(state), .tool = tool, .arguments = std::move(arguments), .era = era});
   bool stateless = era.perRequest && isStatelessVersion(era.version);
   if (tool->usesRoots && stateless && era.clientCapabilities.contains("roots")) {
     // A stateless client hands its roots over with the call itself.
@@ -203,8 +205,7 @@ void Session::startCall(std::shared_ptr<PendingCall> pending) {
                   "Invalid request: id " + id.json() + " is in use by a call in flight");
     case InFlightCalls::Admission::kFull: {
       json result = callToolResult(
-          coreFailure("The server is busy: " + std::to_string(options_.maxCallsInFlight) +
-                      " calls are in flight. Try again when one has finished."),
+          coreFailure("The server is busy with other calls. Try again when one has finished."),
           pending->era.version);
       finishResult(result, pending->era, server_);
       return output_.send(resultLine(id, result));

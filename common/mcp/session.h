@@ -28,6 +28,9 @@ struct SessionOptions {
   /// Calls running or waiting for a worker; beyond this a call is answered
   /// at once as busy.
   std::size_t maxCallsInFlight = 256;
+  /// The request text those calls may hold together (one call alone may
+  /// always be as long as a line may be).
+  std::size_t maxBytesInFlight = std::size_t{256} << 20;
   std::chrono::milliseconds progressInterval{2000};
   /// How long a call waits for the client's first roots answer.
   std::chrono::milliseconds rootsWait{5000};
@@ -59,7 +62,7 @@ class Session {
   struct MethodEntry;
   static const MethodEntry kMethods[];
 
-  void onRequest(const Request& request);
+  void onRequest(const Request& request, std::size_t bytes);
   void onNotification(const Notification& notification);
   void onResponse(const Response& response);
 
@@ -88,7 +91,9 @@ class Session {
   const SessionOptions options_;
   InFlightCalls calls_;
   ClientRoots roots_;
-  // The handshake's outcome; read and written on the input thread only.
+  // Read and written on the input thread only: the size of the line being
+  // handled, and the handshake's outcome.
+  std::size_t lineBytes_ = 0;
   std::string handshakeVersion_;
   nlohmann::json handshakeCapabilities_ = nlohmann::json::object();
 };

@@ -356,6 +356,22 @@ TEST_F(SessionTest, AnIdInFlightCannotBeReusedAndTheLimitAnswersBusy) {
   EXPECT_EQ(out_.take().size(), 2u);
 }
 
+TEST_F(SessionTest, RequestTextInFlightIsBoundedButOneCallAlwaysFits) {
+  start(Calls::kHeld, {.maxBytesInFlight = 200});
+  initialize();
+  call(1, "echo", {{"arguments", {{"text", std::string(500, 'x')}}}});
+  EXPECT_TRUE(out_.take().empty()) << "alone, a call runs whatever its size";
+  call(2, "echo");
+  EXPECT_EQ(only()["result"]["isError"], true);
+  runHeld();
+  out_.take();
+  call(3, "echo");
+  call(4, "echo");
+  EXPECT_TRUE(out_.take().empty()) << "small calls share the room";
+  runHeld();
+  EXPECT_EQ(out_.take().size(), 2u);
+}
+
 TEST_F(SessionTest, ProgressIsSentWhileACallLastsAndNeverAfter) {
   start(Calls::kThreaded, {.progressInterval = 2000ms});
   initialize();
