@@ -58,12 +58,16 @@ vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
 
 }  // namespace
 
+// A child that ends in time leaves what it started alone. An overrun stops
+// the whole group; once the child has gone, or its grace is over, whatever
+// is left of the group is killed, so nothing outlives the answer.
 bool waitForExit(vorn::ChildProcess& child, double timeout) {
   if (child.waitUntil(deadlineAfter(timeout))) return true;
-  child.signal(SIGTERM);
-  if (child.waitUntil(vorn::Clock::now() + kTerminateGrace)) return true;
-  child.signal(SIGKILL);
-  return child.waitUntil(vorn::Clock::now() + kKillGrace);
+  child.signalGroup(SIGTERM);
+  child.signalGroup(SIGCONT);  // a stopped member could not act on the terminate
+  bool ended = child.waitUntil(vorn::Clock::now() + kTerminateGrace);
+  child.signalGroup(SIGKILL);
+  return ended || child.waitUntil(vorn::Clock::now() + kKillGrace);
 }
 
 vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string out,

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "agent-runner/process/process_runner.h"
 #include "agent-runner/process/shell.h"
@@ -218,6 +220,58 @@ TEST(ProcessWait, QuickCommandIsAnsweredAtOnce) {
     ASSERT_TRUE(r.ok);
   }
   EXPECT_LT(fastest, 0.015);
+}
+
+// Whether `pid` names a live process (a zombie has ended: only its parent,
+// which may be an init that never reaps, still has to collect it).
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// Waits (boundedly) until none of `pids` is alive; those still alive.
+std::vector<pid_t> survivors(const std::vector<pid_t>& pids) {
+  std::vector<pid_t> left = pids;
+  for (int i = 0; i < 500 && !left.empty(); ++i) {
+    std::erase_if(left, [](pid_t p) { return !alive(p); });
+    if (!left.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return left;
+}
+
+std::vector<pid_t> pidsIn(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<pid_t> pids;
+  for (pid_t p; in >> p;) pids.push_back(p);
+  return pids;
+}
+
+// Fifty background jobs, half of them deaf to SIGTERM, behind a foreground
+// command that overruns: the answer is the child's as before, and nothing of
+// the group is left once it is given.
+TEST(ProcessGroup, AnOverrunStopsEverythingTheChildStarted) {
+  TempDir dir;
+  auto pids = dir.path() / "pids";
+  std::string script = "for i in $(seq 25); do sleep 100 & echo $! >> " + pids.string() +
+                       "; (trap '' TERM; exec sleep 100) & echo $! >> " + pids.string() +
+                       "; done; sleep 100";
+  auto r = shellOp(script, 1);
+  EXPECT_EQ(r.error, "exit_15");
+  EXPECT_EQ(r.exit_status, 15);
+  auto started = pidsIn(pids);
+  ASSERT_EQ(started.size(), 50u);
+  EXPECT_TRUE(survivors(started).empty());
+}
+
+TEST(ProcessGroup, AChildThatEndsInTimeLeavesItsBackgroundJobsAlone) {
+  auto r = sh("sleep 100 >/dev/null 2>&1 & echo $!");
+  ASSERT_TRUE(r.ok) << r.error.value_or("");
+  pid_t background = std::stoi(*r.stdout_text);
+  EXPECT_TRUE(alive(background));
+  ::kill(background, SIGKILL);
 }
 
 // Restores a signal's disposition and the thread's mask at the end of a test.
