@@ -1,10 +1,35 @@
 #include "agent-runner/worktree/isolation_area.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/path_standardize.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 
 namespace VornAgentRunnerMain {
+namespace {
+
+std::string excludeFile(const GitDirectories& dirs) { return dirs.commonDir + "/info/exclude"; }
+
+// A path inside an ignore pattern: its wildcard characters taken literally.
+std::string literalPattern(std::string_view path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '\\' || c == '*' || c == '?' || c == '[') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
 
 bool isUnderIsolationArea(const std::string& path, const std::string& primary) {
   std::string area = vorn::standardizePath(primary + "/.vorn/worktrees");
@@ -20,6 +45,43 @@ OrAnswer<std::string> isolatedWorktreePath(const vorn::RunnerRequest& request,
   if (!path) return vorn::failure("path_outside_workspace");
   if (!isUnderIsolationArea(*path, root)) return vorn::failure("worktree_not_in_isolation_area");
   return *path;
+}
+
+std::optional<std::string> isolationAreaPattern(const GitDirectories& dirs,
+                                                const std::string& primary) {
+  char* real = ::realpath(primary.c_str(), nullptr);
+  std::string path = real ? real : primary;
+  ::free(real);
+  if (path.find('\n') != std::string::npos) return std::nullopt;
+  if (path == dirs.top) return "/.vorn/";
+  if (!path.starts_with(dirs.top + "/")) return std::nullopt;
+  return "/" + literalPattern(std::string_view(path).substr(dirs.top.size() + 1)) + "/.vorn/";
+}
+
+bool isExcluded(const GitDirectories& dirs, const std::string& pattern) {
+  std::ifstream in(excludeFile(dirs), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (line == pattern) return true;
+  }
+  return false;
+}
+
+vorn::Status addExclude(const GitDirectories& dirs, const std::string& pattern) {
+  std::string file = excludeFile(dirs);
+  if (::mkdir((dirs.commonDir + "/info").c_str(), 0777) != 0 && errno != EEXIST) {
+    return vorn::Status::fromErrno(dirs.commonDir + "/info");
+  }
+  std::ostringstream existing;
+  existing << std::ifstream(file, std::ios::binary).rdbuf();
+  const std::string& before = existing.str();
+  std::string line = (before.empty() || before.ends_with('\n') ? "" : "\n") + pattern + "\n";
+  vorn::UniqueFd fd(
+      ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+  if (!fd.valid() ||
+      ::write(fd.get(), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    return vorn::Status::fromErrno(file);
+  }
+  return vorn::Status::success();
 }
 
 }  // namespace VornAgentRunnerMain
