@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
+#include <optional>
 
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/git/git_rules.h"
@@ -54,9 +54,10 @@ vorn::RunnerResponse reuse(const std::string& path, const std::string& branch) {
                         .exitStatus = 0});
 }
 
-bool isEmptyFolder(const std::string& path) {
+// Whether the folder holds nothing; nothing when it cannot be read.
+std::optional<bool> isEmptyFolder(const std::string& path) {
   DIR* dir = ::opendir(path.c_str());
-  if (dir == nullptr) return false;
+  if (dir == nullptr) return std::nullopt;
   bool empty = true;
   while (dirent* entry = ::readdir(dir)) {
     std::string_view name = entry->d_name;
@@ -82,7 +83,9 @@ Occupancy occupancyOf(const std::string& path, const std::string& commonDir) {
   }
   if (!S_ISDIR(st.st_mode)) return {Occupant::kOther, "something other than a folder is there"};
   if (isWorktreeOf(path, commonDir)) return {Occupant::kOurWorktree, ""};
-  if (isEmptyFolder(path)) return {Occupant::kEmptyFolder, ""};
+  auto empty = isEmptyFolder(path);
+  if (!empty) return {Occupant::kOther, vorn::Status::fromErrno(path).description()};
+  if (*empty) return {Occupant::kEmptyFolder, ""};
   if (::lstat((path + "/.git").c_str(), &st) == 0) {
     return {Occupant::kOther, "a checkout of another repository is there"};
   }
