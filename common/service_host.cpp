@@ -7,12 +7,13 @@
 // request where the call holds it; a reply to a caller that has gone away is
 // dropped by the bus.
 //
-// What is bounded: calls in flight (kMaxWorkers threads; a call beyond waits
-// for the first free one), and each call's memory (its request, at most one
-// bus message, is never copied; an answer the bus cannot carry is never
-// built into a message). The cap is far above what slow calls take in
-// practice, so a quick call does not wait behind them; the descriptor limit
-// is raised to match, since each call in flight may hold a child's pipes.
+// What is bounded here: calls in flight (kMaxWorkers threads; a call beyond
+// waits for the first free one), and each call's memory (its request, at
+// most one bus message, is never copied; an answer the bus cannot carry is
+// never built into a message). The cap is far above what slow calls take in
+// practice, so a quick call does not wait behind them; what slow calls cost
+// the machine (children) is for each program to bound. The descriptor limit
+// is raised to match the cap.
 #include "common/service_host.h"
 
 #include <poll.h>

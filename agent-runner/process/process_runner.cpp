@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <semaphore>
 
 namespace VornAgentRunnerMain {
 namespace {
@@ -18,6 +19,20 @@ constexpr auto kTerminateGrace = 1500ms;
 constexpr auto kKillGrace = 1000ms;
 // How long a descendant that inherited the pipes may hold the answer.
 constexpr auto kLeftoverBound = 200ms;
+
+// Children that run at once in one runner process (its service serves many
+// calls together). Each costs a process, its pipes and its share of the
+// machine; beyond this a run waits for a slot before it starts, and its time
+// limit starts with it. Calls that start no child never wait here.
+constexpr std::ptrdiff_t kMaxChildren = 64;
+std::counting_semaphore<kMaxChildren> childSlots(kMaxChildren);
+
+struct ChildSlot {
+  ChildSlot() { childSlots.acquire(); }
+  ~ChildSlot() { childSlots.release(); }
+  ChildSlot(const ChildSlot&) = delete;
+  ChildSlot& operator=(const ChildSlot&) = delete;
+};
 
 vorn::Clock::time_point deadlineAfter(double seconds) {
   if (!(seconds >= kMinimumTimeout)) seconds = kMinimumTimeout;  // also NaN
@@ -47,6 +62,7 @@ vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
                                   const std::string& executable,
                                   const std::vector<std::string>& arguments,
                                   const std::string& directory, double timeout) {
+  ChildSlot slot;
   auto spawned = vorn::ChildProcess::spawn(executable, arguments, directory, environment);
   if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
   auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);

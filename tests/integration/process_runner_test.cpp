@@ -1,11 +1,14 @@
 // runProcess and shell against real children: every way a run can end, the
 // output cuts, and the waits that must neither hang nor lag.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -16,6 +19,7 @@
 
 #include "agent-runner/process/process_runner.h"
 #include "agent-runner/process/shell.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -273,6 +277,35 @@ TEST(ProcessGroup, AChildThatEndsInTimeLeavesItsBackgroundJobsAlone) {
   pid_t background = std::stoi(*r.stdout_text);
   EXPECT_TRUE(alive(background));
   ::kill(background, SIGKILL);
+}
+
+// A process runs at most 64 children at once: a 65th run waits for a slot
+// and starts once one is free.
+TEST(ChildSlots, ASixtyFifthRunWaitsForAFreeSlot) {
+  TempDir dir;
+  auto started = dir.path() / "started";
+  std::filesystem::create_directory(started);
+  std::string gate = (dir.path() / "gate").string();
+  vorn::UniqueFd held(::open(gate.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+  auto count = [&] {
+    auto entries = std::filesystem::directory_iterator(started);
+    return std::distance(begin(entries), end(entries));
+  };
+  std::vector<std::thread> runs;
+  std::atomic<int> ok{0};
+  for (int i = 0; i < 65; ++i) {
+    std::string script =
+        "touch " + (started / std::to_string(i)).string() + "; flock -s " + gate + " true";
+    runs.emplace_back([script, &ok] { ok += sh(script, 60).ok; });
+  }
+  for (int i = 0; i < 500 && count() < 64; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(count(), 64);
+  ::flock(held.get(), LOCK_UN);
+  for (auto& t : runs) t.join();
+  EXPECT_EQ(ok.load(), 65);
 }
 
 // Restores a signal's disposition and the thread's mask at the end of a test.
