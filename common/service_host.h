@@ -22,10 +22,12 @@ struct ServiceName {
 /// throw.
 using RequestHandler = std::function<std::string(std::string_view request)>;
 
-/// The longest reply text sent: the bus daemon's own default limit of a
-/// message (32 MiB, header and framing included), which every bus whose
-/// configuration sets no other enforces. A peer that sends a longer message
-/// is disconnected by the bus.
+/// The longest reply text sent: within the bus daemon's built-in limit of a
+/// message (32 MiB, header and framing included), which a bus enforces
+/// unless its configuration raises it (the usual session configuration
+/// allows the protocol's 128 MiB). A service cannot ask which applies, and a
+/// peer that sends a message beyond it is disconnected, so the lower one
+/// counts.
 inline constexpr std::size_t kMaxReplyBytes = (std::size_t{32} << 20) - 4096;
 
 /// Calls in flight at most; later ones wait for a worker.
