@@ -4,26 +4,36 @@
 // whose git directory names the shared one in "commondir".
 #include "agent-runner/worktree/git_directories.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
+#include <cstdlib>
 
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/workspace/path_standardize.h"
-#include "common/text.h"
+#include "common/process_io.h"
+#include "common/unique_fd.h"
 
 namespace VornAgentRunnerMain {
 namespace {
 
 constexpr double kAskTimeout = 5;
+// ".git" and "commondir" hold one path each.
+constexpr std::size_t kMaxPointerFile = 64 * 1024;
+
+// The first line of `text`, without its line ending.
+std::string firstLineOf(std::string_view text) {
+  std::string_view line = text.substr(0, text.find('\n'));
+  if (line.ends_with('\r')) line.remove_suffix(1);
+  return std::string(line);
+}
 
 std::optional<std::string> firstLine(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string line;
-  if (!in || !std::getline(in, line)) return std::nullopt;
-  if (line.ends_with('\r')) line.pop_back();
-  return line;
+  vorn::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  auto read = vorn::readAll(fd.get(), kMaxPointerFile);
+  if (read.failed || read.tooLarge || read.bytes.empty()) return std::nullopt;
+  return firstLineOf(read.bytes);
 }
 
 // `target` as read from a file in `base`: absolute, or relative to `base`.
@@ -58,9 +68,10 @@ std::optional<std::string> commonDirOf(const std::string& gitDir) {
 std::optional<GitDirectories> askGit(const std::string& path) {
   auto run = runGit({"rev-parse", "--path-format=absolute", "--git-common-dir", "--show-toplevel"},
                     path, kAskTimeout);
-  std::istringstream lines(run.stdout_text.value_or(""));
-  std::string common, top;
-  if (!run.ok || !std::getline(lines, common) || !std::getline(lines, top)) return std::nullopt;
+  std::string_view lines = run.stdout_text ? *run.stdout_text : "";
+  std::size_t feed = lines.find('\n');
+  if (!run.ok || feed == std::string_view::npos) return std::nullopt;
+  std::string common = firstLineOf(lines), top = firstLineOf(lines.substr(feed + 1));
   auto resolved = realPath(common);
   if (!resolved) return std::nullopt;
   return GitDirectories{top, *resolved};

@@ -6,18 +6,26 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/path_standardize.h"
+#include "common/process_io.h"
 #include "common/text.h"
 #include "common/unique_fd.h"
 
 namespace VornAgentRunnerMain {
 namespace {
 
+// An exclude file is a handful of lines; one beyond this is not read whole.
+constexpr std::size_t kMaxExcludeFile = std::size_t{16} << 20;
+
 std::string excludeFile(const GitDirectories& dirs) { return dirs.commonDir + "/info/exclude"; }
+
+// The exclude file's text; empty when there is none.
+std::string excludeText(const GitDirectories& dirs) {
+  vorn::UniqueFd fd(::open(excludeFile(dirs).c_str(), O_RDONLY | O_CLOEXEC));
+  return fd.valid() ? vorn::readAll(fd.get(), kMaxExcludeFile).bytes : std::string();
+}
 
 // A path inside an ignore pattern: its wildcard characters taken literally.
 std::string literalPattern(std::string_view path) {
@@ -59,9 +67,11 @@ std::optional<std::string> isolationAreaPattern(const GitDirectories& dirs,
 }
 
 bool isExcluded(const GitDirectories& dirs, const std::string& pattern) {
-  std::ifstream in(excludeFile(dirs), std::ios::binary);
-  for (std::string line; std::getline(in, line);) {
-    if (line == pattern) return true;
+  std::string text = excludeText(dirs);
+  for (std::string_view rest = text; !rest.empty();) {
+    std::size_t feed = rest.find('\n');
+    if (rest.substr(0, feed) == pattern) return true;
+    rest = feed == std::string_view::npos ? std::string_view() : rest.substr(feed + 1);
   }
   return false;
 }
@@ -71,9 +81,7 @@ vorn::Status addExclude(const GitDirectories& dirs, const std::string& pattern) 
   if (::mkdir((dirs.commonDir + "/info").c_str(), 0777) != 0 && errno != EEXIST) {
     return vorn::Status::fromErrno(dirs.commonDir + "/info");
   }
-  std::ostringstream existing;
-  existing << std::ifstream(file, std::ios::binary).rdbuf();
-  const std::string& before = existing.str();
+  std::string before = excludeText(dirs);
   std::string line = (before.empty() || before.ends_with('\n') ? "" : "\n") + pattern + "\n";
   vorn::UniqueFd fd(
       ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
