@@ -76,6 +76,8 @@ class AXSession {
                                 AXValue& value) = 0;
 
   /// Performs `action` ("AXPress", "AXScrollDownByPage", ...) on `element`.
+  /// Besides the described platform's actions: "AXSelectAllText" selects the
+  /// whole text of an element that has one (nothing to select is success).
   virtual AXError performAction(const AXElement& element, std::string_view action) = 0;
 
   /// Sets `attribute` ("AXValue", "AXFocused") of `element` to `value`.

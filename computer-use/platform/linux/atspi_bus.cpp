@@ -125,6 +125,14 @@ bool ReplyReader::uint32(std::uint32_t& out) {
   return sd_.sd_bus_message_read_basic(m_, 'u', &out) > 0;
 }
 
+bool ReplyReader::int32(std::int32_t& out) {
+  return sd_.sd_bus_message_read_basic(m_, 'i', &out) > 0;
+}
+
+bool ReplyReader::int32Variant(std::int32_t& out) {
+  return sd_.sd_bus_message_read(m_, "v", "i", &out) > 0;
+}
+
 bool ReplyReader::objectRef(ObjectRef& out) {
   const char* bus = nullptr;
   const char* path = nullptr;

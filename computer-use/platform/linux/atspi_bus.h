@@ -69,6 +69,8 @@ class ReplyReader {
   bool string(std::string& out);
   bool boolean(bool& out);
   bool uint32(std::uint32_t& out);
+  bool int32(std::int32_t& out);
+  bool int32Variant(std::int32_t& out);             ///< v holding i
   bool objectRef(ObjectRef& out);                   ///< (so)
   bool objectRefs(std::vector<ObjectRef>& out);     ///< a(so)
   bool strings(std::vector<std::string>& out);      ///< as

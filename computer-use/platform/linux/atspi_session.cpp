@@ -620,7 +620,34 @@ AXError AtspiSession::performAction(const AXElement& element, std::string_view a
   if (action == "AXPress") return press(e->ref);
   if (action == "AXScrollDownByPage") return scrollByPage(e->ref, true);
   if (action == "AXScrollRightByPage") return scrollByPage(e->ref, false);
+  if (action == "AXSelectAllText") return selectAllText(e->ref);
   return kAXErrorActionUnsupported;
+}
+
+// The Text interface's selection over the whole text: the first selection
+// moved there when there is one, else a new one.
+AXError AtspiSession::selectAllText(const ObjectRef& ref) {
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  if (!(facts->interfaces & kInterfaceText)) return kAXErrorActionUnsupported;
+  if (expired()) return kAXErrorCannotComplete;
+  constexpr const char* kText = "org.a11y.atspi.Text";
+  std::int32_t length = 0, selections = 0;
+  {
+    CallBatch batch(connectionFor(ref.bus));
+    auto count = batch.add(ref, kProperties, "Get", "ss", kText, "CharacterCount");
+    auto existing = batch.add(ref, kText, "GetNSelections");
+    batch.run(deadline_);
+    if (AXError e = errorOf(batch, count)) return e;
+    if (!batch.reply(count)->int32Variant(length)) return kAXErrorFailure;
+    if (auto reply = batch.reply(existing)) reply->int32(selections);
+  }
+  if (length <= 0) return kAXErrorSuccess;
+  CallBatch batch(connectionFor(ref.bus));
+  auto call = selections > 0 ? batch.add(ref, kText, "SetSelection", "iii", 0, 0, length)
+                             : batch.add(ref, kText, "AddSelection", "ii", 0, length);
+  batch.run(deadline_);
+  return booleanAnswer(batch, call);
 }
 
 AXError AtspiSession::grabFocus(const ObjectRef& ref) {

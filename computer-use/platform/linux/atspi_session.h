@@ -75,6 +75,7 @@ class AtspiSession final : public AXSession {
   AXError scrollByPage(const ObjectRef& ref, bool down);
   AXError setValue(const ObjectRef& ref, const AXValue& value);
   AXError grabFocus(const ObjectRef& ref);
+  AXError selectAllText(const ObjectRef& ref);
   bool expired() const { return Clock::now() >= deadline_; }
   /// The connection that reaches `busName`'s objects: the application's own
   /// when it offers one, else the accessibility bus.
