@@ -206,6 +206,9 @@ struct Image {
 struct CaptureFailure {
   /// The window went away (unmapped or destroyed) while it was captured.
   bool windowGone = false;
+  /// The window's own content could not be had in time (its application
+  /// did not paint it): answered like a capture that never ends.
+  bool timedOut = false;
   /// The window system's words for what failed, valid UTF-8.
   std::string description;
 };
