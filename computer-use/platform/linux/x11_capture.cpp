@@ -40,7 +40,7 @@ using Captured = std::variant<Image, CaptureFailure>;
 // An application that has not repainted by then is hung (the capture answers
 // "Screenshot timed out." at once); the rest of the caller's eight seconds is
 // left for reading and encoding.
-constexpr auto kRepaintWait = std::chrono::seconds(2);
+constexpr auto kRepaintWait = std::chrono::seconds(4);
 
 CaptureFailure failed(std::string description) { return {.description = std::move(description)}; }
 
