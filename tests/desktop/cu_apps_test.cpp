@@ -88,6 +88,29 @@ std::string wmName(const testing::TestParamInfo<WindowManager>& info) {
   INSTANTIATE_TEST_SUITE_P(Wm, Suite, \
                            testing::Values(WindowManager::kNone, WindowManager::kOpenbox), wmName)
 
+// A suite whose application is started once from `Launch::argv()`.
+template <class Launch>
+class DesktopApp : public AppCase {
+ protected:
+  static void SetUpTestSuite() {
+    if (vorn::testing::haveDisplay()) {
+      app_ = new RealApp(Launch::argv(), Launch::environment(), Launch::window());
+    }
+  }
+  static void TearDownTestSuite() {
+    delete app_;
+    app_ = nullptr;
+  }
+  void SetUp() override {
+    AppCase::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(app_ != nullptr && app_->ready());
+  }
+  static RealApp* app_;
+};
+template <class Launch>
+RealApp* DesktopApp<Launch>::app_ = nullptr;
+
 // ---- Browsers: the local form page ----
 
 // With default limits the form's four controls are reached; what is typed,
@@ -128,20 +151,7 @@ void fillInTheForm(const RealApp& app) {
 // The page stays the page's own under another window: its white background
 // where the other window covers it, never the other window nor one colour.
 void screenshotUnderCover(const RealApp& app) {
-  auto geometry = [](unsigned long window) {
-    auto r = vorn::testing::runProgram("/usr/bin/xdotool",
-                                       {{"getwindowgeometry", "--shell", std::to_string(window)}});
-    std::map<std::string, int> values;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-      auto eq = line.find('=');
-      if (eq != std::string::npos && line.substr(0, eq) != "SCREEN") {
-        values[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
-      }
-    }
-    return values;
-  };
-  auto g = geometry(app.window());
+  auto g = vorn::testing::windowGeometry(app.window());
   vorn::testing::FixtureApp cover({"--size", "300x150"});
   ASSERT_TRUE(cover.ready());
   const int coverX = g["X"] + 500, coverY = g["Y"] + g["HEIGHT"] - 250;
@@ -196,85 +206,41 @@ std::vector<std::string> chromiumArguments() {
   return argv;
 }
 
-class Chromium : public AppCase {
- protected:
-  static void SetUpTestSuite() {
-    if (vorn::testing::haveDisplay()) app_ = new RealApp(chromiumArguments(), {}, "Vorn Form");
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  void SetUp() override {
-    AppCase::SetUp();
-    if (IsSkipped()) return;
-    ASSERT_TRUE(app_ != nullptr && app_->ready());
-  }
-  static RealApp* app_;
+struct ChromiumLaunch {
+  static std::vector<std::string> argv() { return chromiumArguments(); }
+  static std::vector<std::string> environment() { return {}; }
+  static std::string window() { return "Vorn Form"; }
 };
-RealApp* Chromium::app_ = nullptr;
+using Chromium = DesktopApp<ChromiumLaunch>;
 
 TEST_P(Chromium, TheFormIsReachedAndFilledIn) { fillInTheForm(*app_); }
 TEST_P(Chromium, ACoveredWindowIsCapturedAsItsOwnPage) { screenshotUnderCover(*app_); }
 APP_SUITE(Chromium);
 
-class Firefox : public AppCase {
- protected:
-  static void SetUpTestSuite() {
-    if (!vorn::testing::haveDisplay()) return;
-    // The profile must exist before Firefox starts: a launcher script
-    // writes it into the private home first.
-    std::string script = std::string("mkdir -p \"$HOME/profile\" && cp ") + VORN_FIXTURES +
-                         "/firefox-user.js \"$HOME/profile/user.js\" && exec firefox-esr "
-                         "--no-remote --new-instance --profile \"$HOME/profile\" --width 1000 "
-                         "--height 700 " +
-                         kFormPage;
-    // Firefox turns its accessibility on for an assistive technology that
-    // GNOME announces this way.
-    app_ = new RealApp({"sh", "-c", script},
-                       {"GNOME_ACCESSIBILITY=1", "MOZ_CRASHREPORTER_DISABLE=1"}, "Vorn Form");
+struct FirefoxLaunch {
+  // The profile must exist before Firefox starts: a launcher script copies
+  // it into the private home first.
+  static std::vector<std::string> argv() {
+    return {"sh", "-c",
+            std::string("mkdir -p \"$HOME/profile\" && cp ") + VORN_FIXTURES +
+                "/firefox-user.js \"$HOME/profile/user.js\" && exec firefox-esr --no-remote "
+                "--new-instance --profile \"$HOME/profile\" --width 1000 --height 700 " +
+                kFormPage};
   }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
+  // Firefox turns its accessibility on for an assistive technology that
+  // GNOME announces this way.
+  static std::vector<std::string> environment() {
+    return {"GNOME_ACCESSIBILITY=1", "MOZ_CRASHREPORTER_DISABLE=1"};
   }
-  void SetUp() override {
-    AppCase::SetUp();
-    if (IsSkipped()) return;
-    ASSERT_TRUE(app_ != nullptr && app_->ready());
-  }
-  static RealApp* app_;
+  static std::string window() { return "Vorn Form"; }
 };
-RealApp* Firefox::app_ = nullptr;
+using Firefox = DesktopApp<FirefoxLaunch>;
 
 TEST_P(Firefox, TheFormIsReachedAndFilledIn) { fillInTheForm(*app_); }
 TEST_P(Firefox, ACoveredWindowIsCapturedAsItsOwnPage) { screenshotUnderCover(*app_); }
 APP_SUITE(Firefox);
 
 // ---- Desktop applications ----
-
-// A suite whose application is started once from `Launch::argv()`.
-template <class Launch>
-class DesktopApp : public AppCase {
- protected:
-  static void SetUpTestSuite() {
-    if (vorn::testing::haveDisplay()) {
-      app_ = new RealApp(Launch::argv(), Launch::environment(), Launch::window());
-    }
-  }
-  static void TearDownTestSuite() {
-    delete app_;
-    app_ = nullptr;
-  }
-  void SetUp() override {
-    AppCase::SetUp();
-    if (IsSkipped()) return;
-    ASSERT_TRUE(app_ != nullptr && app_->ready());
-  }
-  static RealApp* app_;
-};
-template <class Launch>
-RealApp* DesktopApp<Launch>::app_ = nullptr;
 
 struct CalculatorLaunch {
   static std::vector<std::string> argv() { return {"gnome-calculator"}; }

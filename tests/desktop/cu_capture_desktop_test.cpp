@@ -34,19 +34,8 @@ const std::string kHelper = VORN_COMPUTER_USE;
 const std::string kSwatch = "srgb(32,192,96)";
 const std::string kOtherSwatch = "FF0000";
 
-// What xdotool reports of a window: X, Y, WIDTH, HEIGHT.
 std::map<std::string, int> geometry(unsigned long window) {
-  ProgramRun r =
-      runProgram("/usr/bin/xdotool", {{"getwindowgeometry", "--shell", std::to_string(window)}});
-  std::map<std::string, int> values;
-  std::istringstream lines(r.out);
-  for (std::string line; std::getline(lines, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos && line.substr(0, eq) != "SCREEN") {
-      values[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
-    }
-  }
-  return values;
+  return vorn::testing::windowGeometry(window);
 }
 
 unsigned long rootWindow() {
@@ -156,41 +145,6 @@ TEST_F(Screenshots, WindowsThatAreNotOnScreenAreNotShareable) {
   EXPECT_EQ(shot(app.window("main")).value("ok", false), true);
 }
 
-// XGetImage would show the covering window (or refuse the part off the
-// screen); the capture shows the window as itself.
-TEST_F(Screenshots, ACoveredWindowIsCapturedAsItself) {
-  FixtureApp below({});
-  ASSERT_TRUE(below.ready());
-  auto swatch = below.geometryOf("swatch");
-  const std::string position = std::to_string(swatch.x + 20) + "," + std::to_string(swatch.y - 60);
-  FixtureApp over({"--position", position, "--size", "200x100", "--swatch", kOtherSwatch});
-  ASSERT_TRUE(over.ready());
-
-  const int x = swatch.x + 40, y = swatch.y + swatch.height / 2;  // under the second window
-  fs::path screen = tmp_ / "screen.png";
-  ASSERT_EQ(runProgram("/usr/bin/import", {{"-window", "root", screen.string()}}).status, 0);
-  ASSERT_NE(pixelAt(screen, x, y), kSwatch) << "the second window does not cover the swatch";
-
-  json answer = shot(below.window("main"));
-  ASSERT_EQ(answer.value("ok", false), true) << answer;
-  auto g = geometry(below.window("main"));
-  EXPECT_EQ(pixelAt(answer["path"], x - g["X"], y - g["Y"]), kSwatch);
-  EXPECT_EQ(pixelAt(answer["path"], swatch.x + swatch.width - 2 - g["X"], y - g["Y"]), kSwatch);
-}
-
-TEST_F(Screenshots, AWindowPartlyOffTheScreenIsCapturedWhole) {
-  FixtureApp app({"--position=-300,40"});
-  ASSERT_TRUE(app.ready());
-  auto g = geometry(app.window("main"));
-  ASSERT_LT(g["X"], 0);
-  json answer = shot(app.window("main"));
-  ASSERT_EQ(answer.value("ok", false), true) << answer;
-  EXPECT_EQ(identify(answer["path"]),
-            "PNG " + std::to_string(g["WIDTH"]) + " " + std::to_string(g["HEIGHT"]));
-  auto swatch = app.geometryOf("swatch");
-  EXPECT_EQ(pixelAt(answer["path"], swatch.x - g["X"] + 5, swatch.y - g["Y"] + 5), kSwatch);
-}
-
 // The temporary directory is shared; a folder someone else put there is
 // refused, and nothing is written through it.
 TEST_F(Screenshots, AScreenshotFolderThatIsNotPrivateIsRefused) {
@@ -214,8 +168,10 @@ TEST_F(Screenshots, AScreenshotFolderThatIsNotPrivateIsRefused) {
   EXPECT_TRUE(fs::is_empty(folder()));
 }
 
-// The same bare and under openbox (which reparents the windows into frames
-// of its own and decides their stacking).
+// Covered and partly off-screen windows, bare and under openbox (which
+// reparents the windows into frames of its own and decides their stacking).
+// XGetImage would show the covering window (or refuse the part off the
+// screen); the capture shows the window as itself.
 class CoveredWindows : public Screenshots,
                        public testing::WithParamInterface<vorn::testing::WindowManager> {
  protected:

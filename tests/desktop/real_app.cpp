@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -176,6 +177,20 @@ Openbox::~Openbox() {
   stopGroup(pid_);
   std::error_code ignored;
   if (!folder_.empty()) std::filesystem::remove_all(folder_, ignored);
+}
+
+std::map<std::string, int> windowGeometry(unsigned long window) {
+  ProgramRun r =
+      runProgram("/usr/bin/xdotool", {{"getwindowgeometry", "--shell", std::to_string(window)}});
+  std::map<std::string, int> values;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    auto eq = line.find('=');
+    if (eq != std::string::npos && line.substr(0, eq) != "SCREEN") {
+      values[line.substr(0, eq)] = std::stoi(line.substr(eq + 1));
+    }
+  }
+  return values;
 }
 
 std::string windowManagerName(WindowManager wm) {

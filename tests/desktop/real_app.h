@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -72,6 +73,9 @@ class Openbox {
   std::string folder_;
   bool running_ = false;
 };
+
+/// What xdotool reports of a window: X, Y, WIDTH, HEIGHT.
+std::map<std::string, int> windowGeometry(unsigned long window);
 
 /// The window managers a case runs under.
 enum class WindowManager { kNone, kOpenbox };
