@@ -513,8 +513,9 @@ class X11Content final : public ShareableContent {
         return *captured;
       }
       if (!viewable(window, attributes)) return brokenOr(gone());
-      return brokenOr(failed("the window is covered or off the screen, and the X server gives "
-                             "no pixmap of its own content"));
+      return brokenOr(
+          failed("the window is covered or off the screen, and the X server gives "
+                 "no pixmap of its own content"));
     }
     PixelSize size{static_cast<std::uint32_t>(attributes.width),
                    static_cast<std::uint32_t>(attributes.height)};
