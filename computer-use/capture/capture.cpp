@@ -109,6 +109,7 @@ Outcome captureWindow(std::uint32_t windowId, ScreenCapture& screen) {
   auto captured = shareable.captureImage(*window, requestedSize(window->frame, scale));
   if (auto* failure = std::get_if<CaptureFailure>(&captured)) {
     if (failure->windowGone) return notShareable(std::to_string(windowId));
+    if (failure->timedOut) return timedOut();
     return permissionRequired(failure->description);
   }
   const Image& image = std::get<Image>(captured);
