@@ -25,7 +25,7 @@ namespace {
 constexpr std::size_t kStackSize = std::size_t{64} << 10;
 constexpr int kKernelSignals = 64;
 
-enum class Step { kNone, kDirectory, kConfine, kExec, kSetup };
+enum class Step { kNone, kDirectory, kIsolate, kConfine, kExec, kSetup };
 
 struct ChildState {
   const SpawnPlan* plan;
@@ -63,6 +63,23 @@ __attribute__((no_sanitize("address", "undefined"))) int fail(ChildState* state,
   return 127;
 }
 
+__attribute__((no_sanitize("address", "undefined"))) int failWith(ChildState* state, Step step,
+                                                                  int err) {
+  errno = err;
+  return fail(state, step);
+}
+
+// The sandbox's steps before the ruleset: a session of its own (no
+// controlling terminal of the caller's, and a group of its own all the
+// same), the namespaces, and privileges shed.
+__attribute__((no_sanitize("address", "undefined"))) int isolate(const SpawnPlan& plan) {
+  const Isolation& isolation = *plan.isolation;
+  if (::syscall(SYS_dup3, isolation.stdinFd, STDIN_FILENO, 0) < 0) return errno;
+  if (::syscall(SYS_setsid) < 0) return errno;
+  if (int err = enterNamespaces(isolation, plan.rulesetFd)) return err;
+  return shedPrivileges();
+}
+
 __attribute__((no_sanitize("address", "undefined"))) int childMain(void* argument) {
   auto* state = static_cast<ChildState*>(argument);
   const SpawnPlan& plan = *state->plan;
@@ -72,11 +89,16 @@ __attribute__((no_sanitize("address", "undefined"))) int childMain(void* argumen
   if (plan.directory && ::syscall(SYS_chdir, plan.directory) != 0) {
     return fail(state, Step::kDirectory);
   }
-  // A group of its own, as for every child: a stop reaches what it started.
-  (void)::syscall(SYS_setpgid, 0, 0);
-  if (int err = restrictSelf(plan.rulesetFd); err != 0) {
-    errno = err;
-    return fail(state, Step::kConfine);
+  if (plan.isolation) {
+    if (int err = isolate(plan)) return failWith(state, Step::kIsolate, err);
+  } else {
+    // A group of its own, as for every child: a stop reaches what it started.
+    (void)::syscall(SYS_setpgid, 0, 0);
+  }
+  if (int err = restrictSelf(plan.rulesetFd); err != 0) return failWith(state, Step::kConfine, err);
+  // Last: the filter refuses some of the calls made above.
+  if (plan.isolation) {
+    if (int err = installSeccomp(*plan.isolation)) return failWith(state, Step::kIsolate, err);
   }
   ::syscall(SYS_execve, plan.executable, plan.argv, plan.envp);
   return fail(state, Step::kExec);
@@ -87,6 +109,8 @@ std::string describe(const SpawnPlan& plan, Step step, int err) {
   switch (step) {
     case Step::kDirectory:
       return "cannot enter directory '" + std::string(plan.directory) + "': " + why;
+    case Step::kIsolate:
+      return "cannot isolate '" + std::string(plan.executable) + "': " + why;
     case Step::kConfine:
       return "cannot confine '" + std::string(plan.executable) + "': " + why;
     default:
@@ -111,24 +135,61 @@ class ChildStack {
   void* base_;
 };
 
-}  // namespace
+__attribute__((no_sanitize("address", "undefined"))) int probeMain(void* argument) {
+  auto* state = static_cast<ChildState*>(argument);
+  if (int err = mapIds(*state->plan->isolation)) {
+    state->error = err;
+    state->step = Step::kIsolate;
+  }
+  ::syscall(SYS_exit_group, 0);
+  return 0;
+}
 
-SpawnOutcome spawnConfined(const SpawnPlan& plan) {
+// A child on a stack of its own that shares our memory, with every signal
+// blocked in the parent while it runs (see the file's comment).
+pid_t startChild(int (*main)(void*), ChildState& state, int flags, int& cloneError) {
   ChildStack stack;
-  if (!stack.valid()) return {-1, describe(plan, Step::kSetup, errno)};
-  ChildState state{&plan, 0, Step::kNone};
+  if (!stack.valid()) {
+    cloneError = errno;
+    return -1;
+  }
   sigset_t all, previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
-  pid_t pid = ::clone(childMain, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD, &state);
-  int cloneError = errno;
+  pid_t pid = ::clone(main, stack.top(), CLONE_VM | CLONE_VFORK | SIGCHLD | flags, &state);
+  cloneError = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  if (pid < 0) return {-1, describe(plan, Step::kSetup, cloneError)};
-  if (state.step == Step::kNone) return {pid, {}};
+  return pid;
+}
+
+void reap(pid_t pid) {
   int status;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+}
+
+}  // namespace
+
+SpawnOutcome spawnConfined(const SpawnPlan& plan) {
+  ChildState state{&plan, 0, Step::kNone};
+  int namespaces = plan.isolation ? kIsolationCloneFlags : 0;
+  int cloneError = 0;
+  pid_t pid = startChild(childMain, state, namespaces, cloneError);
+  if (pid < 0) return {-1, describe(plan, namespaces ? Step::kIsolate : Step::kSetup, cloneError)};
+  if (state.step == Step::kNone) return {pid, {}};
+  reap(pid);
   return {-1, describe(plan, state.step, state.error)};
+}
+
+int probeIsolation(const Isolation& isolation) {
+  SpawnPlan plan{};
+  plan.isolation = &isolation;
+  ChildState state{&plan, 0, Step::kNone};
+  int cloneError = 0;
+  pid_t pid = startChild(probeMain, state, kIsolationCloneFlags, cloneError);
+  if (pid < 0) return cloneError;
+  reap(pid);
+  return state.step == Step::kNone ? 0 : state.error;
 }
 
 }  // namespace vorn::confinement

@@ -15,6 +15,17 @@
 #ifndef LANDLOCK_ACCESS_FS_TRUNCATE
 #define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
 #endif
+#ifndef LANDLOCK_ACCESS_FS_IOCTL_DEV
+#define LANDLOCK_ACCESS_FS_IOCTL_DEV (1ULL << 15)
+#endif
+#ifndef LANDLOCK_ACCESS_NET_BIND_TCP
+#define LANDLOCK_ACCESS_NET_BIND_TCP (1ULL << 0)
+#define LANDLOCK_ACCESS_NET_CONNECT_TCP (1ULL << 1)
+#endif
+#ifndef LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET
+#define LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET (1ULL << 0)
+#define LANDLOCK_SCOPE_SIGNAL (1ULL << 1)
+#endif
 #ifndef SYS_landlock_create_ruleset
 #define SYS_landlock_create_ruleset 444
 #define SYS_landlock_add_rule 445
@@ -33,13 +44,19 @@ constexpr std::uint64_t kWriteRightsAbi1 =
     LANDLOCK_ACCESS_FS_MAKE_SYM;
 constexpr std::uint64_t kReferRight = LANDLOCK_ACCESS_FS_REFER;        // ABI 2
 constexpr std::uint64_t kTruncateRight = LANDLOCK_ACCESS_FS_TRUNCATE;  // ABI 3
+constexpr std::uint64_t kIoctlRight = LANDLOCK_ACCESS_FS_IOCTL_DEV;    // ABI 5
 // The rights that mean anything on a file that is not a folder.
 constexpr std::uint64_t kFileRights = LANDLOCK_ACCESS_FS_EXECUTE | LANDLOCK_ACCESS_FS_WRITE_FILE |
-                                      LANDLOCK_ACCESS_FS_READ_FILE | kTruncateRight;
+                                      LANDLOCK_ACCESS_FS_READ_FILE | kTruncateRight | kIoctlRight;
+constexpr std::uint64_t kTcpRights = LANDLOCK_ACCESS_NET_BIND_TCP | LANDLOCK_ACCESS_NET_CONNECT_TCP;
+constexpr std::uint64_t kScopes = LANDLOCK_SCOPE_ABSTRACT_UNIX_SOCKET | LANDLOCK_SCOPE_SIGNAL;
 
-// The layout every ABI accepts: later ABIs only add fields after this one.
+// The ABI 6 layout. An older kernel accepts it as long as the fields it does
+// not know are zero, which they are there (see the constructor).
 struct RulesetAttributes {
   std::uint64_t handledAccessFs;
+  std::uint64_t handledAccessNet;
+  std::uint64_t scoped;
 };
 
 struct __attribute__((packed)) PathBeneath {
@@ -66,7 +83,7 @@ int landlockAbi() {
   return abi;
 }
 
-RulesetBuilder::RulesetBuilder(Scope scope) {
+RulesetBuilder::RulesetBuilder(Scope scope, Restrictions restrictions) {
   int abi = landlockAbi();
   if (abi < kMinimumAbi) {
     unavailable_ = true;
@@ -74,8 +91,11 @@ RulesetBuilder::RulesetBuilder(Scope scope) {
   }
   writeAccess_ = writeRightsFor(abi);
   readAccess_ = scope == Scope::kReadsAndWrites ? kReadRights : 0;
-  handled_ = writeAccess_ | readAccess_;
-  RulesetAttributes attributes{handled_};
+  ioctlAccess_ = restrictions.deviceIoctl && abi >= kDeviceIoctlAbi ? kIoctlRight : 0;
+  handled_ = writeAccess_ | readAccess_ | ioctlAccess_;
+  // No rule allows TCP: handling it is refusing it.
+  RulesetAttributes attributes{handled_, restrictions.tcp && abi >= kTcpAbi ? kTcpRights : 0,
+                               restrictions.scopes && abi >= kScopesAbi ? kScopes : 0};
   long fd = ::syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0);
   if (fd < 0) {
     error_ = errno;
@@ -110,6 +130,8 @@ void RulesetBuilder::allowWrite(const std::string& path) {
 
 void RulesetBuilder::allowWrite(int fd) { addRule(fd, writeAccess_ | readAccess_); }
 
+void RulesetBuilder::allowDevice(const std::string& path) { allowPath(path, deviceAccess()); }
+
 std::variant<UniqueFd, Status> RulesetBuilder::finish() {
   if (error_ != 0) return Status::fromErrno("landlock", error_);
   return std::move(ruleset_);
@@ -120,6 +142,17 @@ __attribute__((no_sanitize("address", "undefined"))) int restrictSelf(int rulese
   if (::syscall(SYS_prctl, PR_SET_NO_NEW_PRIVS, 1L, 0L, 0L, 0L) != 0) return errno;
   if (::syscall(SYS_landlock_restrict_self, rulesetFd, 0) != 0) return errno;
   return 0;
+}
+
+__attribute__((no_sanitize("address", "undefined"))) int allowBeneath(
+    int rulesetFd, const char* path, std::uint64_t access) noexcept {
+  long fd = ::syscall(SYS_openat, AT_FDCWD, path, O_PATH | O_CLOEXEC | O_DIRECTORY);
+  if (fd < 0) return errno;
+  PathBeneath rule{access, static_cast<std::int32_t>(fd)};
+  long added = ::syscall(SYS_landlock_add_rule, rulesetFd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+  int err = added == 0 ? 0 : errno;
+  ::syscall(SYS_close, fd);
+  return err;
 }
 
 }  // namespace vorn::confinement

@@ -28,13 +28,26 @@ enum class Scope {
   kReadsAndWrites,  // reads allowed only beneath the rules too
 };
 
+/// What a ruleset restricts beyond files, each only where the kernel's ABI
+/// knows it (the sandbox asks for an ABI that knows all three).
+struct Restrictions {
+  bool tcp = false;          // TCP bind and connect refused (ABI 4)
+  bool deviceIoctl = false;  // ioctl on devices only where allowDevice says (ABI 5)
+  bool scopes = false;       // no abstract unix sockets or signals outside the domain (ABI 6)
+};
+
+/// The first ABI that knows the restriction each field names.
+inline constexpr int kTcpAbi = 4;
+inline constexpr int kDeviceIoctlAbi = 5;
+inline constexpr int kScopesAbi = 6;
+
 /// Builds one ruleset, rule by rule. Paths that do not exist are skipped:
 /// a missing rule only ever takes access away.
 class RulesetBuilder {
  public:
-  /// A builder for `scope`; `unavailable()` when the kernel's Landlock is
-  /// missing or older than kMinimumAbi, failed() when it could not be made.
-  explicit RulesetBuilder(Scope scope);
+  /// A builder for `scope` and `restrictions`; `unavailable()` when the
+  /// kernel's Landlock is missing or older than kMinimumAbi.
+  explicit RulesetBuilder(Scope scope, Restrictions restrictions = {});
 
   bool unavailable() const { return unavailable_; }
 
@@ -44,6 +57,14 @@ class RulesetBuilder {
   void allowWrite(const std::string& path);
   /// The same for what `fd` (any open descriptor, O_PATH included) names.
   void allowWrite(int fd);
+  /// Writing and (when restricted) ioctl on the device at `path`, or on every
+  /// device beneath it.
+  void allowDevice(const std::string& path);
+
+  /// The rights allowDevice grants: what the child gives, in its own mount
+  /// namespace, to the folders it mounts there (their files are no devices
+  /// of this machine's).
+  std::uint64_t deviceAccess() const { return writeAccess_ | readAccess_ | ioctlAccess_; }
 
   /// The finished ruleset's descriptor (close-on-exec), an invalid one when
   /// unavailable(), or the first error met while building it.
@@ -57,6 +78,7 @@ class RulesetBuilder {
   std::uint64_t handled_ = 0;
   std::uint64_t writeAccess_ = 0;
   std::uint64_t readAccess_ = 0;
+  std::uint64_t ioctlAccess_ = 0;
   bool unavailable_ = false;
   int error_ = 0;
 };
@@ -65,5 +87,10 @@ class RulesetBuilder {
 /// `rulesetFd`: sets no-new-privileges, then restricts itself. Raw system
 /// calls only, so it may run between fork and exec. Answers 0 or an errno.
 int restrictSelf(int rulesetFd) noexcept;
+
+/// Adds to `rulesetFd` the rule that `access` is allowed beneath `path`.
+/// Raw system calls only, for the child that mounts folders of its own
+/// before it restricts itself. Answers 0 or an errno.
+int allowBeneath(int rulesetFd, const char* path, std::uint64_t access) noexcept;
 
 }  // namespace vorn::confinement

@@ -84,14 +84,17 @@ vorn::RunnerResponse gitPush(const vorn::RunnerRequest& request) {
   auto remote = validateRemoteName(request.remote.value_or("origin"));
   if (!remote) return vorn::failure("invalid_remote");
   double pushLimit = timeLimit(request.timeout, 60, 15);
+  // In the sandbox, the network only when the request allows it.
+  vorn::sandbox::Policy network{.allowNetwork = request.allow_network.value_or(false)};
   // Refreshes the remote-tracking branches; whatever happens, the push goes on.
-  (void)runGit({"fetch", "--prune", *remote}, root, std::min(pushLimit, kFetchTimeoutCap));
+  (void)runGit({"fetch", "--prune", *remote}, root, std::min(pushLimit, kFetchTimeoutCap), {},
+               network);
   auto targets = pushTargets(request, *remote, root);
   if (auto* refusal = std::get_if<vorn::RunnerResponse>(&targets)) return *refusal;
   std::vector<std::string> args{"push"};
   auto& rest = std::get<std::vector<std::string>>(targets);
   args.insert(args.end(), rest.begin(), rest.end());
-  auto run = runGit(args, root, pushLimit);
+  auto run = runGit(args, root, pushLimit, {}, network);
   if (!run.ok) return gitFailure(run, gitFailureText(run, "git push failed"));
   return gitSuccess(run, "Push succeeded");
 }

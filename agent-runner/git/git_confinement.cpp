@@ -142,6 +142,13 @@ std::variant<vorn::UniqueFd, vorn::Status> gitRuleset(const GitReach& reach,
                                                       const std::vector<std::string>& remotes) {
   RulesetBuilder rules(reach.scope);
   if (rules.unavailable()) return vorn::UniqueFd();
+  addGitRules(rules, reach, directory, environment, gitOnSearchPath, remotes);
+  return rules.finish();
+}
+
+void addGitRules(RulesetBuilder& rules, const GitReach& reach, const std::string& directory,
+                 const std::vector<std::string>& environment, bool gitOnSearchPath,
+                 const std::vector<std::string>& remotes) {
   rules.allowWrite(directory);
   auto gitDirectories = findGitDirectories(directory);
   for (const auto& dir : gitDirectories.own) rules.allowWrite(dir);
@@ -154,7 +161,6 @@ std::variant<vorn::UniqueFd, vorn::Status> gitRuleset(const GitReach& reach,
     for (const auto& path : gitConfigurationPaths(environment)) rules.allowRead(path);
     if (gitOnSearchPath) allowSearchPath(rules, environment);
   }
-  return rules.finish();
 }
 
 }  // namespace VornAgentRunnerMain

@@ -51,4 +51,10 @@ std::variant<vorn::UniqueFd, vorn::Status> gitRuleset(const GitReach& reach,
                                                       bool gitOnSearchPath,
                                                       const std::vector<std::string>& remotes);
 
+/// The rules of gitRuleset added to `rules`, a builder made for
+/// `reach.scope` (the sandbox's, say).
+void addGitRules(vorn::confinement::RulesetBuilder& rules, const GitReach& reach,
+                 const std::string& directory, const std::vector<std::string>& environment,
+                 bool gitOnSearchPath, const std::vector<std::string>& remotes);
+
 }  // namespace VornAgentRunnerMain

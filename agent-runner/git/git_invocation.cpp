@@ -7,6 +7,8 @@
 
 #include "agent-runner/git/git_confinement.h"
 #include "agent-runner/process/process_runner.h"
+#include "agent-runner/sandbox/availability.h"
+#include "agent-runner/sandbox/sandbox_mode.h"
 #include "agent-runner/workspace/path_standardize.h"
 
 extern char** environ;
@@ -77,10 +79,46 @@ vorn::RunnerResponse notRun() {
 std::vector<std::string> localRemotes(const std::string& directory,
                                       const std::vector<std::string>& environment);
 
+struct GitCommand {
+  std::string executable;
+  std::vector<std::string> arguments;
+};
+
+GitCommand gitCommand(bool onSearchPath, const std::vector<std::string>& args) {
+  if (!onSearchPath) return {kGit, args};
+  std::vector<std::string> viaEnv{"git"};
+  viaEnv.insert(viaEnv.end(), args.begin(), args.end());
+  return {"/usr/bin/env", std::move(viaEnv)};
+}
+
+// In the sandbox a push or a fetch writes nowhere outside either: not into
+// a local remote, not into ~/.ssh or git's cache.
+vorn::RunnerResponse runInSandbox(const std::vector<std::string>& args,
+                                  const std::string& directory, double timeout,
+                                  const std::vector<std::string>& environment,
+                                  const vorn::sandbox::Policy& policy, bool onSearchPath) {
+  if (auto refused = vorn::sandbox::refusal()) return vorn::failure(*refused);
+  GitReach reach = reachOf(args);
+  reach.remotes = false;
+  auto rules = vorn::sandbox::sandboxRules(reach.scope, policy);
+  if (auto* failed = std::get_if<vorn::Status>(&rules)) {
+    return vorn::failure("spawn_failed: cannot sandbox git: " + failed->description());
+  }
+  auto& builder = std::get<vorn::confinement::RulesetBuilder>(rules);
+  addGitRules(builder, reach, directory, environment, onSearchPath, {});
+  GitCommand command = gitCommand(onSearchPath, args);
+  return vorn::sandbox::runSandboxed(policy, std::move(builder), environment, command.executable,
+                                     command.arguments, directory, timeout);
+}
+
 vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std::string& directory,
-                                 double timeout, const std::vector<std::string>& environment) {
+                                 double timeout, const std::vector<std::string>& environment,
+                                 const vorn::sandbox::Policy& policy = {}) {
   // Asked on every run: git may be installed or removed while a service runs.
   bool onSearchPath = ::access(kGit, X_OK) != 0;
+  if (vorn::sandbox::enabled()) {
+    return runInSandbox(args, directory, timeout, environment, policy, onSearchPath);
+  }
   GitReach reach = reachOf(args);
   std::vector<std::string> remotes;
   if (reach.remotes) remotes = localRemotes(directory, environment);
@@ -91,12 +129,9 @@ vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std
   const auto& fd = std::get<vorn::UniqueFd>(ruleset);
   vorn::Confinement confinement{fd.get()};
   const vorn::Confinement* held = fd.valid() ? &confinement : nullptr;
-  if (!onSearchPath) {
-    return runProcessWithEnvironment(environment, kGit, args, directory, timeout, held);
-  }
-  std::vector<std::string> viaEnv{"git"};
-  viaEnv.insert(viaEnv.end(), args.begin(), args.end());
-  return runProcessWithEnvironment(environment, "/usr/bin/env", viaEnv, directory, timeout, held);
+  GitCommand command = gitCommand(onSearchPath, args);
+  return runProcessWithEnvironment(environment, command.executable, command.arguments, directory,
+                                   timeout, held);
 }
 
 std::vector<std::string> localRemotes(const std::string& directory,
@@ -112,7 +147,8 @@ std::vector<std::string> localRemotes(const std::string& directory,
 }  // namespace
 
 vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
-                            double timeout, const std::vector<std::string>& extraEnvironment) {
+                            double timeout, const std::vector<std::string>& extraEnvironment,
+                            const vorn::sandbox::Policy& policy) {
   for (const auto& arg : args) {
     if (vorn::holdsNul(arg)) return notRun();  // it would reach git cut short
   }
@@ -122,7 +158,7 @@ vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::str
     extra.insert(extra.begin(), {"GIT_LITERAL_PATHSPECS=1", "GIT_GLOB_PATHSPECS=0",
                                  "GIT_NOGLOB_PATHSPECS=0", "GIT_ICASE_PATHSPECS=0"});
   }
-  return runConfined(args, directory, timeout, gitEnvironment(environ, extra));
+  return runConfined(args, directory, timeout, gitEnvironment(environ, extra), policy);
 }
 
 bool isWorkingTreeTop(const std::string& path) {

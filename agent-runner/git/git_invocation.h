@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent-runner/protocol/runner_response.h"
+#include "agent-runner/sandbox/sandboxed_run.h"
 
 namespace VornAgentRunnerMain {
 
@@ -15,11 +16,15 @@ namespace VornAgentRunnerMain {
 /// and with GIT_TERMINAL_PROMPT=0 so a credential prompt fails at once, plus
 /// `extraEnvironment` ("NAME=value" entries, which win). Runs that take paths
 /// take them literally (GIT_LITERAL_PATHSPECS). The child is held to its
-/// Landlock ruleset (git_confinement.h) where the kernel offers one. An
+/// Landlock ruleset (git_confinement.h) where the kernel offers one. While
+/// the sandbox is on, git runs in it (sandbox/sandboxed_run.h) under
+/// `policy`, with the same ruleset less the writes outside that push and
+/// fetch get otherwise (local remotes, ~/.ssh/known_hosts, git's cache). An
 /// argument holding a NUL byte is never passed: the answer is then a failure
 /// with no text at all, so the operation answers its own fixed failure text.
 vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
-                            double timeout, const std::vector<std::string>& extraEnvironment = {});
+                            double timeout, const std::vector<std::string>& extraEnvironment = {},
+                            const vorn::sandbox::Policy& policy = {});
 
 /// Whether `path` is, or lies inside, a git working tree: true at once when
 /// `path`/.git exists, else a `rev-parse --show-toplevel` probe of 5 seconds.

@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "agent-runner/confinement/confined_spawn.h"
+#include "agent-runner/sandbox/sandbox_mode.h"
 
 extern char** environ;
 
@@ -144,7 +145,8 @@ std::variant<pid_t, FailedToStart> spawnConfined(const std::string& executable,
   if (environment) envp = pointersTo(*environment, nullptr);
   auto started = confinement::spawnConfined(
       {executable.c_str(), argv.data(), environment ? envp.data() : environ,
-       directory.empty() ? nullptr : directory.c_str(), out, err, confinement.landlockRuleset});
+       directory.empty() ? nullptr : directory.c_str(), out, err, confinement.landlockRuleset,
+       confinement.isolation});
   if (started.pid < 0) return FailedToStart{std::move(started.description)};
   return started.pid;
 }
@@ -164,6 +166,11 @@ std::variant<std::unique_ptr<ChildProcess>, FailedToStart> ChildProcess::spawn(
   if (holdsNul(executable) || holdsNul(directory) || anyHoldsNul(&arguments) ||
       anyHoldsNul(environment)) {
     return FailedToStart{"cannot run '" + executable + "': an argument holds a NUL byte"};
+  }
+  // The last guard of the sandbox: whatever path led here, nothing runs
+  // unconfined while it is on.
+  if (sandbox::enabled() && !(confinement && confinement->isolation)) {
+    return FailedToStart{"cannot run '" + executable + "' outside the sandbox"};
   }
   auto out = makePipe();
   auto err = makePipe();

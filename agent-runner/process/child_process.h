@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "agent-runner/confinement/isolation.h"
 #include "common/unique_fd.h"
 #include "common/utf8_prefix_capture.h"
 
@@ -42,6 +43,7 @@ struct CaptureLimits {
 /// What a child is held to from before its program starts.
 struct Confinement {
   int landlockRuleset = -1;  // applied between fork and exec (confinement/landlock.h)
+  const confinement::Isolation* isolation = nullptr;  // the sandbox's (sandbox/)
 };
 
 class ChildProcess {
@@ -51,8 +53,9 @@ class ChildProcess {
   /// environment inherited (or `environment`, "NAME=value" entries, when
   /// given), signal dispositions and mask reset; under `confinement` when
   /// given. A text holding a NUL byte is never handed over (it would be cut
-  /// short there): that child fails to start. On failure the result holds
-  /// the system's description.
+  /// short there): that child fails to start. While the sandbox is on
+  /// (sandbox/sandbox_mode.h) a child without an isolation never starts. On
+  /// failure the result holds the system's description.
   static std::variant<std::unique_ptr<ChildProcess>, FailedToStart> spawn(
       const std::string& executable, const std::vector<std::string>& arguments,
       const std::string& directory, const std::vector<std::string>* environment = nullptr,

@@ -9,6 +9,7 @@
 #include "agent-runner/git/inspection.h"
 #include "agent-runner/git/restore.h"
 #include "agent-runner/process/shell.h"
+#include "agent-runner/sandbox/availability.h"
 #include "agent-runner/workspace/file_operations.h"
 #include "agent-runner/worktree/delivery.h"
 #include "agent-runner/worktree/worktrees.h"
@@ -22,26 +23,26 @@ vorn::RunnerResponse ping(const vorn::RunnerRequest&) {
 }
 
 constexpr OperationEntry kOperations[] = {
-    {"ping", ping},
-    {"write_file", writeFile},
-    {"mkdir", mkdir},
-    {"delete_file", deleteFile},
-    {"shell", shell},
-    {"apply_diff", applyDiff},
-    {"git_stage", gitStage},
-    {"git_unstage", gitUnstage},
-    {"git_commit", gitCommit},
-    {"git_push", gitPush},
-    {"git_branch_create", gitBranchCreate},
-    {"git_branch_switch", gitBranchSwitch},
-    {"git_branch_list", gitBranchList},
-    {"git_restore", gitRestore},
-    {"git_status", gitStatus},
-    {"git_log", gitLog},
-    {"git_diff", gitDiff},
-    {"git_worktree_add", gitWorktreeAdd},
-    {"git_worktree_remove", gitWorktreeRemove},
-    {"git_deliver", gitDeliver},
+    {"ping", ping, false},
+    {"write_file", writeFile, false},
+    {"mkdir", mkdir, false},
+    {"delete_file", deleteFile, false},
+    {"shell", shell, true},
+    {"apply_diff", applyDiff, true},
+    {"git_stage", gitStage, true},
+    {"git_unstage", gitUnstage, true},
+    {"git_commit", gitCommit, true},
+    {"git_push", gitPush, true},
+    {"git_branch_create", gitBranchCreate, true},
+    {"git_branch_switch", gitBranchSwitch, true},
+    {"git_branch_list", gitBranchList, true},
+    {"git_restore", gitRestore, true},
+    {"git_status", gitStatus, true},
+    {"git_log", gitLog, true},
+    {"git_diff", gitDiff, true},
+    {"git_worktree_add", gitWorktreeAdd, true},
+    {"git_worktree_remove", gitWorktreeRemove, true},
+    {"git_deliver", gitDeliver, true},
 };
 
 }  // namespace
@@ -52,6 +53,9 @@ vorn::RunnerResponse handle(const vorn::RunnerRequest& request) {
   std::string name = vorn::text::lowercase(vorn::text::trim(request.op));
   for (const auto& entry : kOperations) {
     if (entry.name != name) continue;
+    if (entry.startsPrograms) {
+      if (auto refused = vorn::sandbox::refusal()) return vorn::failure(*refused);
+    }
     // The last line of defence: nothing unexpected may escape an operation.
     try {
       return entry.run(request);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <variant>
@@ -10,6 +11,7 @@
 #include "agent-runner/protocol/request_decoder.h"
 #include "agent-runner/protocol/response_encoder.h"
 #include "agent-runner/protocol/xpc_service.h"
+#include "agent-runner/sandbox/sandbox_mode.h"
 #include "common/process_io.h"
 #include "common/text.h"
 
@@ -74,6 +76,15 @@ std::string handleJSONText(std::string_view text) {
   return encodeToString(handle(std::get<vorn::RunnerRequest>(decoded)));
 }
 
+bool sandboxRequested(std::span<const std::string_view> arguments) {
+  auto json = std::find(arguments.begin(), arguments.end(), "--json");
+  for (auto it = arguments.begin(); it != arguments.end(); ++it) {
+    bool isRequest = json != arguments.end() && it == json + 1;
+    if (*it == "--sandbox" && !isRequest) return true;
+  }
+  return false;
+}
+
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) {
   return vorn::isServiceInvocation(arguments, kServiceName, "vorn-agent-runner");
 }
@@ -83,6 +94,7 @@ int main(std::span<const std::string_view> arguments) {
     writeAnswer(vorn::success({.stdoutText = "pong"}));
     return kExitOk;
   }
+  if (sandboxRequested(arguments)) vorn::sandbox::enable();
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
   if (auto request = vorn::argumentAfter(arguments, "--json")) {
     return answerDecoded(vorn::decodeRequest(*request));

@@ -26,8 +26,13 @@ std::string handleJSONText(std::string_view text);
 /// `arguments`, or `XPC_SERVICE_NAME` naming this service.
 bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments);
 
+/// Whether `arguments` ask for the sandbox: "--sandbox" among them, other
+/// than as the request text right after the first "--json".
+bool sandboxRequested(std::span<const std::string_view> arguments);
+
 /// Runs the process: picks the mode from `arguments` (without the program
-/// name) and the environment, answers, and returns the exit status.
+/// name) and the environment, turns the sandbox on when asked, answers, and
+/// returns the exit status.
 int main(std::span<const std::string_view> arguments);
 
 }  // namespace VornAgentRunnerMain

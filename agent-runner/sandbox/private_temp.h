@@ -1,0 +1,18 @@
+// The temporary folder that sandboxed children share within one runner
+// process, and the only place outside the workspace they may write files.
+#pragma once
+
+#include <string>
+#include <variant>
+
+#include "common/status.h"
+
+namespace vorn::sandbox {
+
+/// The process's private temporary folder: made on first use (mode 0700, a
+/// fresh name beneath $TMPDIR when that is an absolute path, else /tmp) and
+/// removed with everything in it when the process ends normally. Links
+/// inside are removed as links, never followed. Thread-safe.
+std::variant<std::string, Status> privateTempFolder();
+
+}  // namespace vorn::sandbox
