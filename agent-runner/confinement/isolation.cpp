@@ -18,6 +18,13 @@
 #ifndef SYS_close_range
 #define SYS_close_range 436
 #endif
+#ifndef SYS_open_tree
+#define SYS_open_tree 428
+#define SYS_move_mount 429
+#endif
+#ifndef SYS_mount_setattr
+#define SYS_mount_setattr 442
+#endif
 
 namespace vorn::confinement {
 namespace {
@@ -43,6 +50,50 @@ VORN_CHILD_SIDE int writeProcFile(const char* path, const char* text) {
   return err;
 }
 
+// The kernel's struct mount_attr (first version).
+struct MountAttributes {
+  std::uint64_t set;
+  std::uint64_t clear;
+  std::uint64_t propagation;
+  std::uint64_t userNamespace;
+};
+
+VORN_CHILD_SIDE void closeAll(const long* fds, int count) {
+  for (int i = 0; i < count; ++i) ::syscall(SYS_close, fds[i]);
+}
+
+// Copies of the writable places are taken first (recursively: a place may
+// hold mounts of its own, which a copy without them would uncover), the
+// whole tree is then made read-only, and the copies, untouched by that, are
+// put back where they were.
+VORN_CHILD_SIDE int readOnlyView(const Isolation& isolation) {
+  if (isolation.writableCount > kMaxWritable) return E2BIG;
+  long copies[kMaxWritable];
+  int taken = 0;
+  for (; taken < isolation.writableCount; ++taken) {
+    copies[taken] = ::syscall(SYS_open_tree, AT_FDCWD, isolation.writable[taken],
+                              OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+    if (copies[taken] < 0) {
+      int err = errno;
+      closeAll(copies, taken);
+      return err;
+    }
+  }
+  MountAttributes readOnly{MOUNT_ATTR_RDONLY, 0, 0, 0};
+  int err = 0;
+  if (::syscall(SYS_mount_setattr, AT_FDCWD, "/", AT_RECURSIVE, &readOnly, sizeof readOnly) != 0) {
+    err = errno;
+  }
+  for (int i = 0; i < taken && err == 0; ++i) {
+    if (::syscall(SYS_move_mount, copies[i], "", AT_FDCWD, isolation.writable[i],
+                  MOVE_MOUNT_F_EMPTY_PATH) != 0) {
+      err = errno;
+    }
+  }
+  closeAll(copies, taken);
+  return err;
+}
+
 // A folder of this machine's /dev replaced, in the child's own mount
 // namespace, by a fresh file system of the same kind. Where that cannot be
 // done the folder stays the machine's and, having no rule, unwritable: a
@@ -64,6 +115,7 @@ VORN_CHILD_SIDE int mapIds(const Isolation& isolation) noexcept {
 
 VORN_CHILD_SIDE int enterNamespaces(const Isolation& isolation, int rulesetFd) noexcept {
   if (int err = mapIds(isolation)) return err;
+  if (int err = readOnlyView(isolation)) return err;
   // The mount namespace belongs to the new user namespace, so the kernel
   // has already turned every shared mount into a slave one: nothing
   // mounted here propagates back to the machine.

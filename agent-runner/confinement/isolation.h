@@ -17,14 +17,19 @@ namespace vorn::confinement {
 /// (System V objects and message queues of its own).
 inline constexpr int kIsolationCloneFlags = CLONE_NEWUSER | CLONE_NEWNS | CLONE_NEWIPC;
 
+/// How many places a sandboxed child may write in besides its own mounts.
+inline constexpr int kMaxWritable = 16;
+
 /// One sandboxed child's isolation. Every pointer stays valid until the
 /// child has been started.
 struct Isolation {
-  int stdinFd;                // becomes standard input (/dev/null: no terminal of the caller)
-  const char* uidMap;         // "<uid> <uid> 1": the caller's own user id, and no other
-  const char* gidMap;         // the same for the group
-  std::uint64_t mountAccess;  // Landlock rights beneath the folders the child mounts
-  const sock_fprog* seccomp;  // installed last, just before exec
+  int stdinFd;                  // becomes standard input (/dev/null: no terminal of the caller)
+  const char* uidMap;           // "<uid> <uid> 1": the caller's own user id, and no other
+  const char* gidMap;           // the same for the group
+  std::uint64_t mountAccess;    // Landlock rights beneath the folders the child mounts
+  const sock_fprog* seccomp;    // installed last, just before exec
+  const char* const* writable;  // the places that stay writable, none beneath another
+  int writableCount;            // at most kMaxWritable
 };
 
 /// Step by step inside the child; each answers 0 or an errno.
@@ -33,9 +38,11 @@ struct Isolation {
 /// group ids to themselves (and refuses setgroups, as the kernel asks).
 int mapIds(const Isolation& isolation) noexcept;
 
-/// mapIds, then mounts a fresh /dev/shm (tmpfs) and /dev/pts
-/// (a devpts instance of its own, which /dev/ptmx then serves) where they
-/// exist, and allows `mountAccess` beneath them in `rulesetFd`.
+/// mapIds; then makes every mount read-only but `writable` (Landlock does
+/// not cover changing a file's mode, owner, times or extended attributes;
+/// a read-only mount refuses them all), mounts a fresh /dev/shm (tmpfs) and
+/// /dev/pts (a devpts instance of its own, which /dev/ptmx then serves)
+/// where they exist, and allows `mountAccess` beneath those in `rulesetFd`.
 int enterNamespaces(const Isolation& isolation, int rulesetFd) noexcept;
 
 /// Marks every descriptor from 3 up close-on-exec, empties every

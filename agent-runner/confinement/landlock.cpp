@@ -104,22 +104,38 @@ RulesetBuilder::RulesetBuilder(Scope scope, Restrictions restrictions) {
   ruleset_.reset(static_cast<int>(fd));
 }
 
-void RulesetBuilder::addRule(int fd, std::uint64_t access) {
-  if (!ruleset_.valid() || error_ != 0) return;
+bool RulesetBuilder::addRule(int fd, std::uint64_t access) {
+  if (!ruleset_.valid() || error_ != 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0) return;
+  if (::fstat(fd, &st) != 0) return false;
   if (!S_ISDIR(st.st_mode)) access &= kFileRights;
   access &= handled_;
-  if (access == 0) return;
+  if (access == 0) return false;
   PathBeneath rule{access, fd};
   if (::syscall(SYS_landlock_add_rule, ruleset_.get(), LANDLOCK_RULE_PATH_BENEATH, &rule, 0) != 0) {
     error_ = errno;
+    return false;
   }
+  return true;
+}
+
+// Folders and plain files only: a device is written through its node
+// whatever the mount says.
+void RulesetBuilder::noteWritable(int fd, const std::string& path) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !(S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) return;
+  for (const auto& earlier : writable_) {
+    if (path == earlier || path.starts_with(earlier + "/")) return;
+  }
+  std::erase_if(writable_, [&](const std::string& later) { return later.starts_with(path + "/"); });
+  writable_.push_back(path);
 }
 
 void RulesetBuilder::allowPath(const std::string& path, std::uint64_t access) {
   UniqueFd fd(::open(path.c_str(), O_PATH | O_CLOEXEC));
-  if (fd.valid()) addRule(fd.get(), access);
+  if (fd.valid() && addRule(fd.get(), access) && (access & writeAccess_) != 0) {
+    noteWritable(fd.get(), path);
+  }
 }
 
 void RulesetBuilder::allowRead(const std::string& path) { allowPath(path, readAccess_); }
@@ -129,6 +145,10 @@ void RulesetBuilder::allowWrite(const std::string& path) {
 }
 
 void RulesetBuilder::allowWrite(int fd) { addRule(fd, writeAccess_ | readAccess_); }
+
+void RulesetBuilder::allowWrite(int fd, const std::string& path) {
+  if (addRule(fd, writeAccess_ | readAccess_)) noteWritable(fd, path);
+}
 
 void RulesetBuilder::allowDevice(const std::string& path) { allowPath(path, deviceAccess()); }
 

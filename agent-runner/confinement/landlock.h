@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "common/status.h"
 #include "common/unique_fd.h"
@@ -57,6 +58,8 @@ class RulesetBuilder {
   void allowWrite(const std::string& path);
   /// The same for what `fd` (any open descriptor, O_PATH included) names.
   void allowWrite(int fd);
+  /// The same, with `path` (what `fd` was opened as) noted among writable().
+  void allowWrite(int fd, const std::string& path);
   /// Writing and (when restricted) ioctl on the device at `path`, or on every
   /// device beneath it.
   void allowDevice(const std::string& path);
@@ -66,19 +69,26 @@ class RulesetBuilder {
   /// of this machine's).
   std::uint64_t deviceAccess() const { return writeAccess_ | readAccess_ | ioctlAccess_; }
 
+  /// The folders and files (not devices) allowWrite let in by path, in
+  /// order, none beneath another: where a sandboxed child's otherwise
+  /// read-only view of the machine stays writable (isolation.h).
+  const std::vector<std::string>& writable() const { return writable_; }
+
   /// The finished ruleset's descriptor (close-on-exec), an invalid one when
   /// unavailable(), or the first error met while building it.
   std::variant<UniqueFd, Status> finish();
 
  private:
-  void addRule(int fd, std::uint64_t access);
+  bool addRule(int fd, std::uint64_t access);
   void allowPath(const std::string& path, std::uint64_t access);
+  void noteWritable(int fd, const std::string& path);
 
   UniqueFd ruleset_;
   std::uint64_t handled_ = 0;
   std::uint64_t writeAccess_ = 0;
   std::uint64_t readAccess_ = 0;
   std::uint64_t ioctlAccess_ = 0;
+  std::vector<std::string> writable_;
   bool unavailable_ = false;
   int error_ = 0;
 };

@@ -68,7 +68,7 @@ void allowTraceTargets(RulesetBuilder& rules, const std::vector<std::string>& en
     vorn::UniqueFd fd(
         ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (fd.valid()) {
-      rules.allowWrite(fd.get());
+      rules.allowWrite(fd.get(), target);
     } else if (errno == EISDIR) {
       rules.allowWrite(target);  // trace2 writes one file per run into a folder
     }

@@ -52,6 +52,13 @@ RunnerResponse runSandboxed(const Policy& policy, RulesetBuilder rules,
   auto temp = privateTempFolder();
   if (auto* failed = std::get_if<Status>(&temp)) return cannotPrepare(executable, *failed);
   std::uint64_t mountAccess = rules.deviceAccess();
+  std::vector<const char*> writable;
+  for (const auto& place : rules.writable()) writable.push_back(place.c_str());
+  if (writable.size() > confinement::kMaxWritable) {
+    return cannotPrepare(executable, Status::failure("more than " +
+                                                     std::to_string(confinement::kMaxWritable) +
+                                                     " places to write in"));
+  }
   auto ruleset = rules.finish();
   if (auto* failed = std::get_if<Status>(&ruleset)) return cannotPrepare(executable, *failed);
   const auto& rulesetFd = std::get<UniqueFd>(ruleset);
@@ -61,8 +68,10 @@ RunnerResponse runSandboxed(const Policy& policy, RulesetBuilder rules,
   if (!devNull.valid()) return cannotPrepare(executable, Status::fromErrno("/dev/null"));
   IdMaps maps = ownIdMaps();
   sock_fprog program = std::get<const SeccompProgram*>(filter)->view();
-  confinement::Isolation isolation{devNull.get(), maps.uid.c_str(), maps.gid.c_str(), mountAccess,
-                                   &program};
+  confinement::Isolation isolation{devNull.get(),    maps.uid.c_str(),
+                                   maps.gid.c_str(),  mountAccess,
+                                   &program,          writable.data(),
+                                   static_cast<int>(writable.size())};
   Confinement confinement{rulesetFd.get(), &isolation};
   return VornAgentRunnerMain::runProcessWithEnvironment(
       sandboxEnvironment(environment, std::get<std::string>(temp)), executable, arguments,
