@@ -91,6 +91,11 @@ __attribute__((no_sanitize("address", "undefined"))) int childMain(void* argumen
   }
   if (plan.isolation) {
     if (int err = isolate(plan)) return failWith(state, Step::kIsolate, err);
+    // The directory entered above lies on the mount now made read-only;
+    // entering it again finds the writable copy put over it.
+    if (plan.directory && ::syscall(SYS_chdir, plan.directory) != 0) {
+      return fail(state, Step::kDirectory);
+    }
   } else {
     // A group of its own, as for every child: a stop reaches what it started.
     (void)::syscall(SYS_setpgid, 0, 0);
@@ -186,7 +191,9 @@ int probeIsolation(const Isolation& isolation) {
   plan.isolation = &isolation;
   ChildState state{&plan, 0, Step::kNone};
   int cloneError = 0;
-  pid_t pid = startChild(probeMain, state, kIsolationCloneFlags, cloneError);
+  // The user namespace is the one a machine may refuse; the mount and IPC
+  // namespaces inside it follow, and the probe stays cheap.
+  pid_t pid = startChild(probeMain, state, CLONE_NEWUSER, cloneError);
   if (pid < 0) return cloneError;
   reap(pid);
   return state.step == Step::kNone ? 0 : state.error;

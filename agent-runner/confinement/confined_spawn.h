@@ -40,9 +40,9 @@ struct SpawnOutcome {
 /// before exec, is reaped here.
 SpawnOutcome spawnConfined(const SpawnPlan& plan);
 
-/// Whether a child can start in the namespaces of kIsolationCloneFlags and
-/// map its ids there as `isolation` says: 0, or the errno of the step that
-/// failed (the clone, or a map). The child does nothing else and is reaped.
+/// Whether a child can start in a user namespace of its own and map its ids
+/// there as `isolation` says: 0, or the errno of the step that failed (the
+/// clone, or a map). The child does nothing else and is reaped.
 int probeIsolation(const Isolation& isolation);
 
 }  // namespace vorn::confinement
