@@ -367,4 +367,48 @@ TEST_F(CliWorkspace, GitAnswersCarryGitsTextExactly) {
   expectAnswer(runRunner({}, outside.dump()), refusal("worktree_not_in_isolation_area"), 1);
 }
 
+// --sandbox is taken wherever it stands but as the request text itself,
+// and the shell then runs confined (no new privileges) where it did not.
+TEST_F(CliWorkspace, SandboxFlagWithEveryWayOfSendingARequest) {
+  json shell = {
+      {"op", "shell"}, {"workspace_root", root_}, {"command", "grep NoNewPrivs /proc/self/status"}};
+  for (const auto& run :
+       {runRunner({"--sandbox", "--json", shell.dump()}),
+        runRunner({"--json", shell.dump(), "--sandbox"}), runRunner({"--sandbox"}, shell.dump())}) {
+    json answer = checkedAnswer(run);
+    EXPECT_EQ(answer.value("stdout", ""), "NoNewPrivs:\t1\n") << run.out;
+  }
+  EXPECT_EQ(checkedAnswer(runRunner({"--json", shell.dump()})).value("stdout", ""),
+            "NoNewPrivs:\t0\n");
+}
+
+// A machine without a piece of the sandbox: programs are refused, named
+// what is missing, and nothing runs; file operations go on; without the
+// flag nothing changes.
+TEST_F(CliWorkspace, SandboxFailsClosedWhenTheKernelLacksAPiece) {
+  const std::pair<const char*, const char*> missing[] = {
+      {"landlock", "Landlock ABI 6"},
+      {"seccomp", "seccomp filters"},
+      {"namespaces", "user namespaces"},
+      {"seccomp,landlock",
+       "Landlock ABI 6 (switched off by VORN_SANDBOX_PRETEND_MISSING); seccomp filters"}};
+  json shell = {{"op", "shell"}, {"workspace_root", root_}, {"command", "touch ran"}};
+  json status = {{"op", "git_status"}, {"workspace_root", root_}};
+  json write = {{"op", "write_file"}, {"workspace_root", root_}, {"path", "f"}, {"content", "x"}};
+  for (const auto& [features, named] : missing) {
+    std::vector<std::string> pretend{"VORN_SANDBOX_PRETEND_MISSING="s + features};
+    std::string expected =
+        "sandbox_unavailable: "s + named + " (switched off by VORN_SANDBOX_PRETEND_MISSING)";
+    expectAnswer(runRunner({"--sandbox", "--json", shell.dump()}, "", pretend), refusal(expected),
+                 1);
+    expectAnswer(runRunner({"--sandbox"}, status.dump(), pretend), refusal(expected), 1);
+    EXPECT_FALSE(std::filesystem::exists(root_ + "/ran")) << features;
+    EXPECT_EQ(runRunner({"--sandbox", "--json", write.dump()}, "", pretend).status, 0);
+  }
+  Exchange unsandboxed =
+      runRunner({"--json", shell.dump()}, "", {"VORN_SANDBOX_PRETEND_MISSING=landlock"});
+  EXPECT_EQ(unsandboxed.status, 0) << unsandboxed.out;
+  EXPECT_TRUE(std::filesystem::exists(root_ + "/ran"));
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 namespace vorn::testing {
 namespace {
@@ -38,6 +39,9 @@ void dropPrivileges() {
     ADD_FAILURE() << "cannot drop to nobody";
     ::_exit(1);
   }
+  // The change of user made the process undumpable, which leaves its /proc
+  // files root's: a sandbox started from here could not map its ids.
+  ::prctl(PR_SET_DUMPABLE, 1);
 }
 
 void privateGitConfiguration(const std::string& folder) {
@@ -51,26 +55,54 @@ void privateGitConfiguration(const std::string& folder) {
   ::setenv("LC_ALL", "C", 1);
 }
 
+struct MountAttributes {
+  std::uint64_t set, clear, propagation, userNamespace;
+};
+
+// A detached copy of the mount at `path` (with those beneath it when
+// `recursive`), or -1.
+int copyOf(const char* path, bool recursive) {
+  return static_cast<int>(
+      ::syscall(SYS_open_tree, AT_FDCWD, path, OPEN_TREE_CLONE | (recursive ? AT_RECURSIVE : 0)));
+}
+
+bool putBack(int copy, const char* path) {
+  bool done = copy >= 0 &&
+              ::syscall(SYS_move_mount, copy, "", AT_FDCWD, path, MOVE_MOUNT_F_EMPTY_PATH) == 0;
+  if (copy >= 0) ::close(copy);
+  return done;
+}
+
+// Where `path` exists, it is covered by a read-only copy of itself.
+bool readOnlyCopy(const char* path) {
+  if (::access(path, F_OK) != 0) return errno == ENOENT;
+  MountAttributes readOnly{MOUNT_ATTR_RDONLY, 0, 0, 0};
+  int copy = copyOf(path, false);
+  return copy >= 0 &&
+         ::syscall(SYS_mount_setattr, copy, "", AT_EMPTY_PATH, &readOnly, sizeof readOnly) == 0 &&
+         putBack(copy, path);
+}
+
 // The same steps as a sandboxed child's read-only view, taken here by the
-// test's own hand so that a fault there cannot hide behind itself: a copy
-// of `folder`, everything made read-only, the copy put back.
+// test's own hand so that a fault there cannot hide behind itself: copies
+// of `folder` and /proc, everything made read-only, the copies put back.
+// /proc stays writable (a sandbox maps its ids there) but for the
+// machine-wide settings beneath /proc/sys and /proc/sysrq-trigger.
 void privateReadOnlyMounts(const std::string& folder) {
-  struct MountAttributes {
-    std::uint64_t set, clear, propagation, userNamespace;
-  } readOnly{MOUNT_ATTR_RDONLY, 0, 0, 0};
-  int copy = -1;
+  MountAttributes readOnly{MOUNT_ATTR_RDONLY, 0, 0, 0};
+  int copy = -1, proc = -1;
   bool done =
       ::unshare(CLONE_NEWNS) == 0 &&
       ::mount(nullptr, "/", nullptr, MS_REC | MS_SLAVE, nullptr) == 0 &&
-      (copy = static_cast<int>(::syscall(SYS_open_tree, AT_FDCWD, folder.c_str(),
-                                         OPEN_TREE_CLONE | AT_RECURSIVE))) >= 0 &&
+      (copy = copyOf(folder.c_str(), true)) >= 0 && (proc = copyOf("/proc", false)) >= 0 &&
       ::syscall(SYS_mount_setattr, AT_FDCWD, "/", AT_RECURSIVE, &readOnly, sizeof readOnly) == 0 &&
-      ::syscall(SYS_move_mount, copy, "", AT_FDCWD, folder.c_str(), MOVE_MOUNT_F_EMPTY_PATH) == 0;
+      putBack(std::exchange(copy, -1), folder.c_str()) &&
+      putBack(std::exchange(proc, -1), "/proc") && readOnlyCopy("/proc/sys") &&
+      readOnlyCopy("/proc/sysrq-trigger");
   if (!done) {
     ADD_FAILURE() << "cannot set up private read-only mounts: " << std::strerror(errno);
     ::_exit(1);
   }
-  ::close(copy);
 }
 
 // Runs `body` in a child prepared by `prepare`; the parent waits for it.
