@@ -66,6 +66,20 @@ TEST_F(RunnerService, RepliesAreTheOneShotAnswers) {
   EXPECT_EQ(call(bus_, "nope").find(R"("error":"invalid JSON request: )"), 1u);
 }
 
+// The flag stands before or after --xpc-service, and the service's shell
+// then runs sandboxed.
+TEST(RunnerServiceSandbox, TheFlagConfinesTheServicesChildren) {
+  const std::string request = R"({"op":"shell","command":"grep NoNewPrivs /proc/self/status"})";
+  for (const auto& arguments : {std::vector<std::string>{"--sandbox", "--xpc-service"},
+                                std::vector<std::string>{"--xpc-service", "--sandbox"}}) {
+    PrivateBus bus;
+    bus.start(VORN_AGENT_RUNNER, arguments);
+    ASSERT_TRUE(bus.waitForName(kBusName));
+    EXPECT_NE(call(bus, request).find(R"("stdout":"NoNewPrivs:\t1\n")"), std::string::npos)
+        << call(bus, request);
+  }
+}
+
 TEST_F(RunnerService, ASlowCallNeverHoldsUpAnother) {
   auto slow = std::async(std::launch::async,
                          [&] { return call(bus_, R"({"op":"shell","command":"sleep 3"})"); });
