@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -409,6 +411,39 @@ TEST_F(CliWorkspace, SandboxFailsClosedWhenTheKernelLacksAPiece) {
       runRunner({"--json", shell.dump()}, "", {"VORN_SANDBOX_PRETEND_MISSING=landlock"});
   EXPECT_EQ(unsandboxed.status, 0) << unsandboxed.out;
   EXPECT_TRUE(std::filesystem::exists(root_ + "/ran"));
+}
+
+// A runner killed before it could remove its temporary folder (a service
+// stopped by a signal) leaves it behind; the next sandboxed runner removes
+// it, but never a folder another runner holds, a folder just made, or
+// anything a link inside points to.
+TEST_F(CliWorkspace, SandboxRemovesTheTemporaryFoldersOfKilledRunners) {
+  namespace fs = std::filesystem;
+  std::string temp = root_ + "/temp", kept = root_ + "/kept";
+  for (const char* name :
+       {"/vorn-sandbox-left", "/vorn-sandbox-held", "/vorn-sandbox-young", "/other-old"}) {
+    fs::create_directories(temp + name);
+  }
+  std::ofstream(kept) << "kept\n";
+  std::ofstream(temp + "/vorn-sandbox-left/file") << "x";
+  fs::create_symlink(kept, temp + "/vorn-sandbox-left/link");
+  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const char* name : {"/vorn-sandbox-left", "/vorn-sandbox-held", "/other-old"}) {
+    ASSERT_EQ(::utimensat(AT_FDCWD, (temp + name).c_str(), old, 0), 0);
+  }
+  int held = ::open((temp + "/vorn-sandbox-held").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+  json shell = {{"op", "shell"}, {"workspace_root", root_}, {"command", "true"}};
+  Exchange run = runRunner({"--sandbox", "--json", shell.dump()}, "", {"TMPDIR=" + temp});
+  EXPECT_EQ(run.status, 0) << run.out;
+  ::close(held);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(temp)) left.push_back(entry.path().filename());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"other-old", "vorn-sandbox-held", "vorn-sandbox-young"}));
+  EXPECT_EQ(slurp(kept), "kept\n");
 }
 
 }  // namespace
