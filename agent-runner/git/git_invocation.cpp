@@ -63,22 +63,13 @@ std::vector<std::string> gitEnvironment(char* const* environment,
 
 namespace {
 
-// A run that never started, with nothing to say: the operation answers its
-// own fixed failure text.
-vorn::RunnerResponse notRun() {
-  auto run = vorn::failure("");
-  run.error.reset();
-  run.message.reset();
-  return run;
-}
-
 // The local repositories among the remotes, asked of git without tracing:
 // an internal question, not one of the operation's runs.
 std::vector<std::string> localRemotes(const std::string& directory,
                                       const std::vector<std::string>& environment);
 
-vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std::string& directory,
-                                 double timeout, const std::vector<std::string>& environment) {
+ProcessRun runConfined(const std::vector<std::string>& args, const std::string& directory,
+                       double timeout, const std::vector<std::string>& environment) {
   // Asked on every run: git may be installed or removed while a service runs.
   bool onSearchPath = ::access(kGit, X_OK) != 0;
   GitReach reach = reachOf(args);
@@ -86,7 +77,7 @@ vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std
   if (reach.remotes) remotes = localRemotes(directory, environment);
   auto ruleset = gitRuleset(reach, directory, environment, onSearchPath, remotes);
   if (auto* failed = std::get_if<vorn::Status>(&ruleset)) {
-    return vorn::failure("spawn_failed: cannot confine git: " + failed->description());
+    return {vorn::FailedToStart{"cannot confine git: " + failed->description()}, {}, {}};
   }
   const auto& fd = std::get<vorn::UniqueFd>(ruleset);
   vorn::Confinement confinement{fd.get()};
@@ -106,15 +97,15 @@ std::vector<std::string> localRemotes(const std::string& directory,
     if (!entry.starts_with("GIT_TRACE")) untraced.push_back(entry);
   }
   auto listing = runConfined({"remote", "-v"}, directory, kProbeTimeout, untraced);
-  return localRemotePaths(directory, listing.stdout_text.value_or(""));
+  return localRemotePaths(directory, listing.stdoutText);
 }
 
 }  // namespace
 
-vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
-                            double timeout, const std::vector<std::string>& extraEnvironment) {
+GitRun runGit(const std::vector<std::string>& args, const std::string& directory, double timeout,
+              const std::vector<std::string>& extraEnvironment) {
   for (const auto& arg : args) {
-    if (vorn::holdsNul(arg)) return notRun();  // it would reach git cut short
+    if (vorn::holdsNul(arg)) return {{vorn::FailedToStart{}, {}, {}}, true};
   }
   std::vector<std::string> extra = extraEnvironment;
   if (reachOf(args).literalPaths) {
@@ -122,7 +113,7 @@ vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::str
     extra.insert(extra.begin(), {"GIT_LITERAL_PATHSPECS=1", "GIT_GLOB_PATHSPECS=0",
                                  "GIT_NOGLOB_PATHSPECS=0", "GIT_ICASE_PATHSPECS=0"});
   }
-  return runConfined(args, directory, timeout, gitEnvironment(environ, extra));
+  return {runConfined(args, directory, timeout, gitEnvironment(environ, extra))};
 }
 
 bool isWorkingTreeTop(const std::string& path) {
@@ -132,7 +123,7 @@ bool isWorkingTreeTop(const std::string& path) {
 
 bool isGitRepo(const std::string& path) {
   if (isWorkingTreeTop(path)) return true;
-  return runGit({"rev-parse", "--show-toplevel"}, path, kProbeTimeout).ok;
+  return runGit({"rev-parse", "--show-toplevel"}, path, kProbeTimeout).ok();
 }
 
 }  // namespace VornAgentRunnerMain

@@ -1,14 +1,29 @@
 // The shell operation: one command line through /bin/zsh.
 #pragma once
 
-#include "agent-runner/protocol/runner_request.h"
-#include "agent-runner/protocol/runner_response.h"
+#include <optional>
+#include <string>
+
+#include "agent-runner/process/process_runner.h"
+#include "common/refusal.h"
 
 namespace VornAgentRunnerMain {
 
-/// Runs the trimmed `command` as `/bin/zsh -c <command>` in the resolved
-/// workspace root (else the runner's own directory), with max(`timeout` or
-/// 30, 1) seconds; answers runProcess's response unchanged.
-vorn::RunnerResponse shell(const vorn::RunnerRequest& request);
+/// A shell run's limit in seconds: when the request names none, and the least.
+inline constexpr double kShellTimeout = 30;
+inline constexpr double kShellMinimumTimeout = 1;
+
+/// What a shell run needs.
+struct ShellRequest {
+  std::optional<std::string> workspaceRoot;  // unresolved; none: the runner's own directory
+  std::string command;                       // not blank
+  double timeout = kShellTimeout;            // seconds; less than the minimum counts as it
+  bool allowNetwork = false;                 // for a confinement that can take the network away
+};
+
+/// Runs the trimmed command as `/bin/zsh -c <command>` in the resolved
+/// workspace root (else the runner's own directory) under the request's
+/// limit; "path_outside_workspace" for a root holding a NUL byte.
+vorn::OrRefusal<ProcessRun> shell(const ShellRequest& request);
 
 }  // namespace VornAgentRunnerMain
