@@ -41,7 +41,8 @@ vorn::OrRefusal<std::vector<std::string>> repositoryPaths(const std::vector<std:
 std::string gitFailureText(const GitRun& run, std::string_view fixed) {
   if (run.refused) return std::string(fixed);
   // Git's own words; a run stopped at its limit has none worth giving.
-  if (run.ran() && !timedOut(run.process)) return run.err();
+  if (run.ran() && run.process.overran) return "timeout";
+  if (run.ran()) return run.err();
   return outcomeText(run.process);
 }
 

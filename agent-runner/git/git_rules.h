@@ -60,7 +60,7 @@ vorn::OrRefusal<std::vector<std::string>> repositoryPaths(const std::vector<std:
                                                           const std::string& root);
 
 /// Why the run failed, for an answer: git's standard error, "timeout" for a
-/// run stopped at its limit, "spawn_failed: <why>" for one that never
+/// run stopped at its limit (whatever git had printed), "spawn_failed: <why>" for one that never
 /// started, and `fixed` for one refused before it started.
 std::string gitFailureText(const GitRun& run, std::string_view fixed);
 

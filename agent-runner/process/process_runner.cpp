@@ -49,11 +49,11 @@ ProcessRun runProcessIn(const std::vector<std::string>* environment, const std::
       vorn::ChildProcess::spawn(executable, arguments, directory, environment, {}, confinement);
   if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return {*failed, {}, {}};
   auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
-  bool ended = waitForExit(child, timeout);
-  child.drainRemaining(ended ? vorn::Clock::duration(kLeftoverBound)
-                             : vorn::Clock::duration::zero());
+  Wait wait = waitForExit(child, timeout);
+  child.drainRemaining(wait.ended ? vorn::Clock::duration(kLeftoverBound)
+                                  : vorn::Clock::duration::zero());
   auto outcome = child.outcome();
-  return {std::move(outcome), child.takeStdout(), child.takeStderr()};
+  return {std::move(outcome), child.takeStdout(), child.takeStderr(), wait.overran};
 }
 
 }  // namespace
@@ -61,20 +61,16 @@ ProcessRun runProcessIn(const std::vector<std::string>* environment, const std::
 // A child that ends in time leaves what it started alone. An overrun stops
 // the whole group; once the child has gone, or its grace is over, whatever
 // is left of the group is killed, so nothing outlives the answer.
-bool waitForExit(vorn::ChildProcess& child, double timeout) {
-  if (child.waitUntil(deadlineAfter(timeout))) return true;
+Wait waitForExit(vorn::ChildProcess& child, double timeout) {
+  if (child.waitUntil(deadlineAfter(timeout))) return {false, true};
   child.signalGroup(SIGTERM);
   child.signalGroup(SIGCONT);  // a stopped member could not act on the terminate
   bool ended = child.waitUntil(vorn::Clock::now() + kTerminateGrace);
   child.signalGroup(SIGKILL);
-  return ended || child.waitUntil(vorn::Clock::now() + kKillGrace);
+  return {true, ended || child.waitUntil(vorn::Clock::now() + kKillGrace)};
 }
 
 bool succeeded(const ProcessRun& run) { return endStatus(run) == 0; }
-
-bool timedOut(const ProcessRun& run) {
-  return std::holds_alternative<vorn::StillRunning>(run.outcome);
-}
 
 bool started(const ProcessRun& run) {
   return !std::holds_alternative<vorn::FailedToStart>(run.outcome);
@@ -88,7 +84,7 @@ std::optional<int> endStatus(const ProcessRun& run) {
 
 std::string outcomeText(const ProcessRun& run) {
   if (auto status = endStatus(run)) return *status == 0 ? "" : "exit_" + std::to_string(*status);
-  if (timedOut(run)) return "timeout";
+  if (std::holds_alternative<vorn::StillRunning>(run.outcome)) return "timeout";
   return "spawn_failed: " + std::get<vorn::FailedToStart>(run.outcome).description;
 }
 

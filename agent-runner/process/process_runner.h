@@ -12,20 +12,20 @@ namespace VornAgentRunnerMain {
 
 /// How a run ended and what it printed.
 struct ProcessRun {
-  /// Exited, ended by a signal, still running at the end of its limit (then
-  /// stopped), or never started.
+  /// Exited, ended by a signal, still running after it was stopped at its
+  /// limit, or never started.
   vorn::ChildOutcome outcome;
   /// Standard output cut to 16000 and standard error to 8000 grapheme
   /// clusters; "" when not valid UTF-8 or when the child never started.
   std::string stdoutText;
   std::string stderrText;
+  /// The child was still running at its limit and was stopped: its outcome
+  /// is then most often the terminating signal.
+  bool overran = false;
 };
 
 /// Whether the child exited with status 0.
 bool succeeded(const ProcessRun& run);
-
-/// Whether the child overran its limit.
-bool timedOut(const ProcessRun& run);
 
 /// Whether the child started at all.
 bool started(const ProcessRun& run);
@@ -35,14 +35,20 @@ bool started(const ProcessRun& run);
 std::optional<int> endStatus(const ProcessRun& run);
 
 /// The run's end in words: "" for exit status 0, "exit_<n>" (a signal's
-/// number for a child ended by one), "timeout", or
+/// number for a child ended by one, also by the stop at its limit),
+/// "timeout" (a child that outlived even its kill), or
 /// "spawn_failed: <description>".
 std::string outcomeText(const ProcessRun& run);
 
+/// How a wait for a child ended.
+struct Wait {
+  bool overran;  // the limit passed and the child's group was signalled
+  bool ended;    // the child has ended and can be reaped
+};
+
 /// Waits up to max(`timeout`, 0.1) s for `child`, then SIGTERM and up to
-/// 1.5 s, then SIGKILL and up to 1.0 s, draining its pipes all along. True
-/// when the child has ended and been reaped.
-bool waitForExit(vorn::ChildProcess& child, double timeout);
+/// 1.5 s, then SIGKILL and up to 1.0 s, draining its pipes all along.
+Wait waitForExit(vorn::ChildProcess& child, double timeout);
 
 /// Runs `executable` (absolute, not searched) with `arguments` in
 /// `directory` ("" = the runner's own) under `timeout` seconds, once one of

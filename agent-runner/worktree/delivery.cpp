@@ -66,7 +66,7 @@ std::optional<GitReport> commitPending(const Delivery& d) {
   if (!add.ok()) return gitFailure(add, gitFailureText(add, "git add failed in worktree"));
   auto commit = runGit({"commit", "-m", d.commitMessage}, d.worktree, kCommitStepTimeout);
   if (commit.ok()) return std::nullopt;
-  if (timedOut(commit.process)) return gitFailure(commit, "timeout");
+  if (commit.process.overran) return gitFailure(commit, "timeout");
   std::string combined(vorn::text::trim(commit.err() + "\n" + commit.out()));
   if (containsNothingToCommit(combined)) return std::nullopt;
   return gitFailure(commit, combined.empty() ? "git commit failed in worktree" : combined);

@@ -18,10 +18,13 @@ using vorn::confinement::RulesetBuilder;
 using vorn::confinement::Scope;
 
 // A confined run as the runner answers it.
-template <class... Arguments>
-vorn::RunnerResponse runConfined(Arguments&&... arguments) {
-  return VornAgentRunnerMain::answerOf(
-      VornAgentRunnerMain::runProcessWithEnvironment(std::forward<Arguments>(arguments)...));
+vorn::RunnerResponse runConfined(const std::vector<std::string>& environment,
+                                 const std::string& executable,
+                                 const std::vector<std::string>& arguments,
+                                 const std::string& directory, double timeout,
+                                 const vorn::Confinement* confinement) {
+  return VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runProcessWithEnvironment(
+      environment, executable, arguments, directory, timeout, confinement));
 }
 
 class Landlock : public ::testing::Test {

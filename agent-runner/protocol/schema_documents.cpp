@@ -1,0 +1,90 @@
+#include "agent-runner/protocol/schema_documents.h"
+
+#include <vector>
+
+#include "agent-runner/protocol/operation_table.h"
+#include "common/schema/json_schema.h"
+
+namespace VornAgentRunnerMain {
+namespace {
+
+using nlohmann::json;
+using vorn::schema::Field;
+using vorn::schema::OtherKeys;
+
+json reference(std::string_view name) { return {{"$ref", "#/$defs/" + std::string(name)}}; }
+
+json okIs(bool ok) { return {{"properties", {{"ok", {{"const", ok}}}}}}; }
+
+// A success has no error; a failure has its error and the same text as
+// its message.
+json failureRule() {
+  json success = okIs(true);
+  success["not"] = {{"required", {"error"}}};
+  json failure = okIs(false);
+  failure["required"] = {"error", "message"};
+  return json::array({std::move(success), std::move(failure)});
+}
+
+json answerSchema(const Operation& operation) {
+  std::vector<Field> fields(commonAnswerFields().begin(), commonAnswerFields().end());
+  fields.insert(fields.end(), operation.shape.answer.begin(), operation.shape.answer.end());
+  json schema = vorn::schema::objectSchema(fields, OtherKeys::kRefused);
+  schema["description"] = std::string(operation.shape.description);
+  schema["oneOf"] = failureRule();
+  return schema;
+}
+
+json failureBeforeDispatch() {
+  json schema = vorn::schema::objectSchema(commonAnswerFields(), OtherKeys::kRefused);
+  schema["description"] =
+      "A request that named no operation, did not decode, or was not UTF-8 text.";
+  schema["properties"]["ok"]["const"] = false;
+  schema["required"] = {"ok", "helper", "pid", "error", "message"};
+  return schema;
+}
+
+json encodeFailed() {
+  return {{"description", "The fixed answer when an answer could not be written as JSON."},
+          {"const", {{"ok", false}, {"error", "encode_failed"}, {"helper", "vorn-agent-runner"}}}};
+}
+
+}  // namespace
+
+json requestDocument() {
+  json defs = json::object();
+  json choices = json::array();
+  for (const auto& operation : operationTable()) {
+    defs[std::string(operation.shape.name)] =
+        vorn::schema::wireRequestSchema(operation.shape, "op");
+    choices.push_back(reference(operation.shape.name));
+  }
+  json root{{"description",
+             "One request to vorn-agent-runner: a JSON object whose op names the operation. "
+             "Unknown keys are ignored; null means absent."},
+            {"$defs", std::move(defs)},
+            {"oneOf", std::move(choices)}};
+  return vorn::schema::document(std::move(root), "urn:vorn:schema:agent-runner:request",
+                                "vorn-agent-runner request");
+}
+
+json answerDocument() {
+  json defs = json::object();
+  json choices = json::array();
+  for (const auto& operation : operationTable()) {
+    defs[std::string(operation.shape.name)] = answerSchema(operation);
+    choices.push_back(reference(operation.shape.name));
+  }
+  defs["failure"] = failureBeforeDispatch();
+  defs["encode_failed"] = encodeFailed();
+  choices.push_back(reference("failure"));
+  choices.push_back(reference("encode_failed"));
+  json root{{"description",
+             "One answer of vorn-agent-runner. $defs holds each operation's answers by its name."},
+            {"$defs", std::move(defs)},
+            {"anyOf", std::move(choices)}};
+  return vorn::schema::document(std::move(root), "urn:vorn:schema:agent-runner:answer",
+                                "vorn-agent-runner answer");
+}
+
+}  // namespace VornAgentRunnerMain
