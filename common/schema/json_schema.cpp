@@ -80,7 +80,14 @@ json allowedValues(std::span<const std::string_view> allowed) {
 
 // The type and what constrains a value of it, without the description.
 json valueSchema(const Field& field) {
-  if (field.type == Type::kAny) return json::object();
+  if (field.type == Type::kAny) {
+    // Every type named: protocol clients refuse a schema that names none.
+    json choices = json::array();
+    for (const char* name : {"string", "number", "boolean", "object", "array", "null"}) {
+      choices.push_back({{"type", name}});
+    }
+    return {{"anyOf", std::move(choices)}};
+  }
   json schema{{"type", typeName(field.type)}};
   if (field.type == Type::kStringList) {
     json items{{"type", "string"}};
