@@ -159,6 +159,20 @@ json document(json schema, std::string_view id, std::string_view title) {
   return head;
 }
 
+json choiceDocument(NamedSchemas schemas, std::string_view keyword, std::string_view description,
+                    std::string_view id, std::string_view title) {
+  json defs = json::object();
+  json choices = json::array();
+  for (auto& [name, schema] : schemas) {
+    choices.push_back({{"$ref", "#/$defs/" + name}});
+    defs[name] = std::move(schema);
+  }
+  json root{{"description", std::string(description)},
+            {"$defs", std::move(defs)},
+            {std::string(keyword), std::move(choices)}};
+  return document(std::move(root), id, title);
+}
+
 std::string documentText(const json& document) { return document.dump(2) + "\n"; }
 
 }  // namespace vorn::schema
