@@ -1,22 +1,38 @@
 // git_branch_create, git_branch_switch, git_branch_list and git_push.
 #pragma once
 
-#include "agent-runner/protocol/runner_request.h"
-#include "agent-runner/protocol/runner_response.h"
+#include <string>
+
+#include "agent-runner/git/git_rules.h"
 
 namespace VornAgentRunnerMain {
 
-/// `checkout -b <name>` with the validated `name` (else `branch`).
-vorn::RunnerResponse gitBranchCreate(const vorn::RunnerRequest& request);
+/// A branch to create or switch to, as the request names it (trimmed).
+struct BranchRequest {
+  RepositoryRequest repository;
+  std::string name;
+};
 
-/// `checkout <name>` with the validated `name` (else `branch`).
-vorn::RunnerResponse gitBranchSwitch(const vorn::RunnerRequest& request);
+struct PushRequest {
+  RepositoryRequest repository;
+  std::string remote;  // as the request names it
+  std::string branch;  // trimmed; "" for git's own choice
+  bool setUpstream = false;
+  bool allowNetwork = false;  // consulted only in the sandbox
+};
 
-/// `branch --list`, git's output unparsed in `stdout`.
-vorn::RunnerResponse gitBranchList(const vorn::RunnerRequest& request);
+/// `checkout -b <name>` with the validated name ("invalid_branch").
+GitReport gitBranchCreate(const BranchRequest& request);
 
-/// Fetches the validated remote (default "origin", result ignored), then
-/// pushes `branch` (else `name`), with `-u` when `set_upstream` is true.
-vorn::RunnerResponse gitPush(const vorn::RunnerRequest& request);
+/// `checkout <name>` with the validated name ("invalid_branch").
+GitReport gitBranchSwitch(const BranchRequest& request);
+
+/// `branch --list`, git's output unparsed in its standard output.
+GitReport gitBranchList(const RepositoryRequest& request);
+
+/// Fetches the validated remote ("invalid_remote"; the fetch's result
+/// ignored), then pushes the branch, with `-u` when `setUpstream` (the
+/// current branch when none is named).
+GitReport gitPush(const PushRequest& request);
 
 }  // namespace VornAgentRunnerMain

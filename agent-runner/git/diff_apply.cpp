@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "agent-runner/git/diff_paths.h"
-#include "agent-runner/git/git_invocation.h"
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/file_mutations.h"
@@ -67,7 +66,7 @@ std::vector<std::string> pathsGitWouldSkip(const std::string& root, const std::s
   if (isWorkingTreeTop(root)) return {};
   // The untranslated wording is the one parsed.
   auto probe = runGit({"apply", "--check", "-v", file}, root, timeout, {"LC_ALL=C"});
-  return skippedPatchNames(probe.stderr_text.value_or(""));
+  return skippedPatchNames(probe.err());
 }
 
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
@@ -79,52 +78,40 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
   return text;
 }
 
-vorn::RunnerResponse answerFor(const vorn::RunnerResponse& run, bool dryRun,
-                               std::vector<std::string> affected) {
-  if (!run.ok) {
+GitReport reportOf(const GitRun& run, bool dryRun, std::vector<std::string> affected) {
+  if (!run.ok()) {
     std::string text =
-        firstNonEmptyOutput({&run.stderr_text, &run.stdout_text, &run.error}, "git apply failed");
+        firstNonEmptyOutput({run.err(), run.out(), runEndText(run)}, "git apply failed");
     return gitFailure(run, std::move(text), std::move(affected));
   }
   std::string message = dryRun ? "Diff is valid" : "Diff applied";
-  std::string detail = firstNonEmptyOutput({&run.stderr_text, &run.stdout_text}, "");
+  std::string detail = firstNonEmptyOutput({run.err(), run.out()}, "");
   if (!detail.empty()) message += ": " + detail;
   return gitSuccess(run, std::move(message), std::move(affected));
 }
 
 }  // namespace
 
-vorn::RunnerResponse applyDiff(const vorn::RunnerRequest& request) {
-  if (!request.diff || vorn::text::trim(*request.diff).empty()) {
-    return vorn::failure("diff is required");
-  }
-  // One copy, with room for the final line feed git needs: adding it must not
-  // copy a diff of many megabytes a second time.
-  std::string text;
-  text.reserve(request.diff->size() + 1);
-  text = *request.diff;
+GitReport applyDiff(ApplyDiffRequest&& request) {
+  // Git needs the final line feed; the diff is the request's own, so adding
+  // it costs no copy of a diff of many megabytes.
+  std::string text = std::move(request.diff);
   if (!text.ends_with('\n')) text += '\n';
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
+  const auto& root = request.repository.root;
 
   auto [named, affected] = readDiffNames(text);
-  if (!everyPathAuthorized(named, root)) {
-    return vorn::failure("path_outside_workspace", {.affectedPaths = affected});
-  }
+  if (!everyPathAuthorized(named, root)) return refused("path_outside_workspace", affected);
   vorn::RootSet roots(root, {});
   ScratchFile scratch(root, roots.fd(0));
   if (auto s = scratch.write(text); !s.ok()) {
-    return vorn::failure("diff_temp_write_failed: " + s.description());
+    return refused("diff_temp_write_failed: " + s.description());
   }
-  double timeout = standardGitTimeout(request);
+  double timeout = limitOf(request.repository.timeout, kStandardGitLimit);
   if (auto skipped = pathsGitWouldSkip(root, scratch.path(), timeout); !skipped.empty()) {
-    return vorn::failure("skipped_outside_workspace_root: " + joined(skipped, ", "),
-                         {.affectedPaths = std::move(affected)});
+    return refused("skipped_outside_workspace_root: " + joined(skipped, ", "), std::move(affected));
   }
-  bool dryRun = request.dry_run.value_or(false);
-  auto run = runGit(applyArguments(dryRun, scratch.path()), root, timeout);
-  return answerFor(run, dryRun, std::move(affected));
+  auto run = runGit(applyArguments(request.dryRun, scratch.path()), root, timeout);
+  return reportOf(run, request.dryRun, std::move(affected));
 }
 
 }  // namespace VornAgentRunnerMain

@@ -85,9 +85,9 @@ void addAlternates(const std::string& common, std::vector<std::string>& out) {
 std::optional<RepositoryLocation> askGit(const std::string& path) {
   auto run = runGit({"rev-parse", "--path-format=absolute", "--git-common-dir", "--show-toplevel"},
                     path, kAskTimeout);
-  std::string_view lines = run.stdout_text ? *run.stdout_text : "";
+  std::string_view lines = run.out();
   std::size_t feed = lines.find('\n');
-  if (!run.ok || feed == std::string_view::npos) return std::nullopt;
+  if (!run.ok() || feed == std::string_view::npos) return std::nullopt;
   auto common = realPath(std::string(firstLineOf(lines)));
   if (!common) return std::nullopt;
   return RepositoryLocation{std::string(firstLineOf(lines.substr(feed + 1))), *common};

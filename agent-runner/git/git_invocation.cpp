@@ -7,7 +7,6 @@
 
 #include "agent-runner/git/git_confinement.h"
 #include "agent-runner/process/process_runner.h"
-#include "agent-runner/sandbox/availability.h"
 #include "agent-runner/sandbox/sandbox_mode.h"
 #include "agent-runner/workspace/path_standardize.h"
 
@@ -65,15 +64,6 @@ std::vector<std::string> gitEnvironment(char* const* environment,
 
 namespace {
 
-// A run that never started, with nothing to say: the operation answers its
-// own fixed failure text.
-vorn::RunnerResponse notRun() {
-  auto run = vorn::failure("");
-  run.error.reset();
-  run.message.reset();
-  return run;
-}
-
 // The local repositories among the remotes, asked of git without tracing:
 // an internal question, not one of the operation's runs.
 std::vector<std::string> localRemotes(const std::string& directory,
@@ -93,16 +83,14 @@ GitCommand gitCommand(bool onSearchPath, const std::vector<std::string>& args) {
 
 // In the sandbox a push or a fetch writes nowhere outside either: not into
 // a local remote, not into ~/.ssh or git's cache.
-vorn::RunnerResponse runInSandbox(const std::vector<std::string>& args,
-                                  const std::string& directory, double timeout,
-                                  const std::vector<std::string>& environment,
-                                  const vorn::sandbox::Policy& policy, bool onSearchPath) {
-  if (auto refused = vorn::sandbox::refusal()) return vorn::failure(*refused);
+ProcessRun runInSandbox(const std::vector<std::string>& args, const std::string& directory,
+                        double timeout, const std::vector<std::string>& environment,
+                        const vorn::sandbox::Policy& policy, bool onSearchPath) {
   GitReach reach = reachOf(args);
   reach.remotes = false;
   auto rules = vorn::sandbox::sandboxRules(reach.scope, policy);
   if (auto* failed = std::get_if<vorn::Status>(&rules)) {
-    return vorn::failure("spawn_failed: cannot sandbox git: " + failed->description());
+    return {vorn::FailedToStart{"cannot sandbox git: " + failed->description()}, {}, {}};
   }
   auto& builder = std::get<vorn::confinement::RulesetBuilder>(rules);
   addGitRules(builder, reach, directory, environment, onSearchPath, {});
@@ -111,9 +99,9 @@ vorn::RunnerResponse runInSandbox(const std::vector<std::string>& args,
                                      command.arguments, directory, timeout);
 }
 
-vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std::string& directory,
-                                 double timeout, const std::vector<std::string>& environment,
-                                 const vorn::sandbox::Policy& policy = {}) {
+ProcessRun runConfined(const std::vector<std::string>& args, const std::string& directory,
+                       double timeout, const std::vector<std::string>& environment,
+                       const vorn::sandbox::Policy& policy = {}) {
   // Asked on every run: git may be installed or removed while a service runs.
   bool onSearchPath = ::access(kGit, X_OK) != 0;
   if (vorn::sandbox::enabled()) {
@@ -124,7 +112,7 @@ vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std
   if (reach.remotes) remotes = localRemotes(directory, environment);
   auto ruleset = gitRuleset(reach, directory, environment, onSearchPath, remotes);
   if (auto* failed = std::get_if<vorn::Status>(&ruleset)) {
-    return vorn::failure("spawn_failed: cannot confine git: " + failed->description());
+    return {vorn::FailedToStart{"cannot confine git: " + failed->description()}, {}, {}};
   }
   const auto& fd = std::get<vorn::UniqueFd>(ruleset);
   vorn::Confinement confinement{fd.get()};
@@ -141,16 +129,16 @@ std::vector<std::string> localRemotes(const std::string& directory,
     if (!entry.starts_with("GIT_TRACE")) untraced.push_back(entry);
   }
   auto listing = runConfined({"remote", "-v"}, directory, kProbeTimeout, untraced);
-  return localRemotePaths(directory, listing.stdout_text.value_or(""));
+  return localRemotePaths(directory, listing.stdoutText);
 }
 
 }  // namespace
 
-vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
-                            double timeout, const std::vector<std::string>& extraEnvironment,
-                            const vorn::sandbox::Policy& policy) {
+GitRun runGit(const std::vector<std::string>& args, const std::string& directory, double timeout,
+              const std::vector<std::string>& extraEnvironment,
+              const vorn::sandbox::Policy& policy) {
   for (const auto& arg : args) {
-    if (vorn::holdsNul(arg)) return notRun();  // it would reach git cut short
+    if (vorn::holdsNul(arg)) return {{vorn::FailedToStart{}, {}, {}}, true};
   }
   std::vector<std::string> extra = extraEnvironment;
   if (reachOf(args).literalPaths) {
@@ -158,7 +146,7 @@ vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::str
     extra.insert(extra.begin(), {"GIT_LITERAL_PATHSPECS=1", "GIT_GLOB_PATHSPECS=0",
                                  "GIT_NOGLOB_PATHSPECS=0", "GIT_ICASE_PATHSPECS=0"});
   }
-  return runConfined(args, directory, timeout, gitEnvironment(environ, extra), policy);
+  return {runConfined(args, directory, timeout, gitEnvironment(environ, extra), policy)};
 }
 
 bool isWorkingTreeTop(const std::string& path) {
@@ -168,7 +156,7 @@ bool isWorkingTreeTop(const std::string& path) {
 
 bool isGitRepo(const std::string& path) {
   if (isWorkingTreeTop(path)) return true;
-  return runGit({"rev-parse", "--show-toplevel"}, path, kProbeTimeout).ok;
+  return runGit({"rev-parse", "--show-toplevel"}, path, kProbeTimeout).ok();
 }
 
 }  // namespace VornAgentRunnerMain

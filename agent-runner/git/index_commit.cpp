@@ -1,7 +1,5 @@
 #include "agent-runner/git/index_commit.h"
 
-#include "agent-runner/git/git_invocation.h"
-#include "agent-runner/git/git_rules.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -12,24 +10,22 @@ constexpr double kHeadProbeTimeout = 5;
 // `restore --staged` needs a HEAD to restore from; before the first commit
 // the only way out of the index is `rm --cached`.
 std::vector<std::string> unstageArguments(const std::string& root) {
-  if (runGit({"rev-parse", "--verify", "HEAD"}, root, kHeadProbeTimeout).ok) {
+  if (runGit({"rev-parse", "--verify", "HEAD"}, root, kHeadProbeTimeout).ok()) {
     return {"restore", "--staged", "--"};
   }
   return {"rm", "--cached", "-f", "--"};
 }
 
-}  // namespace
-
-vorn::RunnerResponse mutateGitIndex(const vorn::RunnerRequest& request, bool add) {
-  auto target = repositoryAndPaths(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
-  auto& [root, paths] = std::get<RepositoryPaths>(target);
-
+GitReport mutateGitIndex(const PathsRequest& request, bool add) {
+  const auto& root = request.repository.root;
+  auto relative = repositoryPaths(request.paths, root);
+  if (auto* refusal = std::get_if<vorn::Refusal>(&relative)) return refused(refusal->text);
+  auto& paths = std::get<std::vector<std::string>>(relative);
   std::vector<std::string> args =
       add ? std::vector<std::string>{"add", "--"} : unstageArguments(root);
   args.insert(args.end(), paths.begin(), paths.end());
-  auto run = runGit(args, root, standardGitTimeout(request));
-  if (!run.ok) {
+  auto run = runGit(args, root, limitOf(request.repository.timeout, kStandardGitLimit));
+  if (!run.ok()) {
     return gitFailure(run, gitFailureText(run, add ? "git add failed" : "git unstage failed"),
                       std::move(paths));
   }
@@ -37,22 +33,17 @@ vorn::RunnerResponse mutateGitIndex(const vorn::RunnerRequest& request, bool add
   return gitSuccess(run, (add ? "Staged " : "Unstaged ") + count + " path(s)", std::move(paths));
 }
 
-vorn::RunnerResponse gitStage(const vorn::RunnerRequest& request) {
-  return mutateGitIndex(request, true);
-}
+}  // namespace
 
-vorn::RunnerResponse gitUnstage(const vorn::RunnerRequest& request) {
-  return mutateGitIndex(request, false);
-}
+GitReport gitStage(const PathsRequest& request) { return mutateGitIndex(request, true); }
 
-vorn::RunnerResponse gitCommit(const vorn::RunnerRequest& request) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  std::string message(vorn::text::trim(request.message.value_or("")));
-  if (message.empty()) return vorn::failure("commit message is required");
-  auto run = runGit({"commit", "-m", message}, root, standardGitTimeout(request));
-  if (!run.ok) return gitFailure(run, gitFailureText(run, "git commit failed"));
+GitReport gitUnstage(const PathsRequest& request) { return mutateGitIndex(request, false); }
+
+GitReport gitCommit(const CommitRequest& request) {
+  std::string message(vorn::text::trim(request.message));
+  auto run = runGit({"commit", "-m", message}, request.repository.root,
+                    limitOf(request.repository.timeout, kStandardGitLimit));
+  if (!run.ok()) return gitFailure(run, gitFailureText(run, "git commit failed"));
   return gitSuccess(run, "Commit created");
 }
 

@@ -2,20 +2,33 @@
 // recording it.
 #pragma once
 
-#include "agent-runner/protocol/runner_request.h"
-#include "agent-runner/protocol/runner_response.h"
+#include <string>
+#include <vector>
+
+#include "agent-runner/git/git_rules.h"
 
 namespace VornAgentRunnerMain {
 
-/// Stages (`add`) or unstages the request's targets (`paths`, else `path`),
-/// each authorised and passed relative to the workspace root. Unstaging in a
-/// repository without commits uses `rm --cached -f`, which keeps the files.
-vorn::RunnerResponse mutateGitIndex(const vorn::RunnerRequest& request, bool add);
+/// Paths of the repository to act on, as the request names them.
+struct PathsRequest {
+  RepositoryRequest repository;
+  std::vector<std::string> paths;  // at least one
+};
 
-vorn::RunnerResponse gitStage(const vorn::RunnerRequest& request);
-vorn::RunnerResponse gitUnstage(const vorn::RunnerRequest& request);
+struct CommitRequest {
+  RepositoryRequest repository;
+  std::string message;  // not blank
+};
 
-/// Commits exactly what the index holds with the trimmed `message`.
-vorn::RunnerResponse gitCommit(const vorn::RunnerRequest& request);
+/// Stages the paths (`add`), each authorised ("path_outside_workspace") and
+/// passed relative to the workspace root.
+GitReport gitStage(const PathsRequest& request);
+
+/// Unstages the paths likewise; in a repository without commits through
+/// `rm --cached -f`, which keeps the files.
+GitReport gitUnstage(const PathsRequest& request);
+
+/// Commits exactly what the index holds with the trimmed message.
+GitReport gitCommit(const CommitRequest& request);
 
 }  // namespace VornAgentRunnerMain

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "agent-runner/git/git_invocation.h"
-#include "agent-runner/git/git_rules.h"
 #include "agent-runner/git/ref_names.h"
 #include "agent-runner/workspace/authorize.h"
 #include "common/text.h"
@@ -11,33 +9,29 @@
 namespace VornAgentRunnerMain {
 namespace {
 
-constexpr std::int64_t kDefaultLogCount = 10;
-constexpr std::int64_t kMaxLogCount = 100;
 constexpr std::size_t kDiffLimit = 48000;
 
-// One git run whose output is the answer; failures use the git failure text.
-vorn::RunnerResponse report(const vorn::RunnerRequest& request, std::vector<std::string> args,
-                            const char* message, const char* fixedFailure) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  auto run = runGit(args, std::get<std::string>(preamble), standardGitTimeout(request));
-  if (!run.ok) return gitFailure(run, gitFailureText(run, fixedFailure));
+// One git run whose output is the report; failures use the git failure text.
+GitReport report(const RepositoryRequest& request, const std::vector<std::string>& args,
+                 const char* message, const char* fixedFailure) {
+  auto run = runGit(args, request.root, limitOf(request.timeout, kStandardGitLimit));
+  if (!run.ok()) return gitFailure(run, gitFailureText(run, fixedFailure));
   return gitSuccess(run, message);
 }
 
-OrAnswer<std::vector<std::string>> diffArguments(const vorn::RunnerRequest& request,
-                                                 const std::string& root) {
-  std::string scope = vorn::text::lowercase(vorn::text::trim(request.scope.value_or("unstaged")));
+vorn::OrRefusal<std::vector<std::string>> diffArguments(const DiffRequest& request) {
+  const auto& root = request.repository.root;
+  std::string scope = vorn::text::lowercase(vorn::text::trim(request.scope));
   std::vector<std::string> args{"diff"};
   if (scope == "staged") args.emplace_back("--staged");
   if (scope == "branch") {
-    auto base = validateBranchName(request.base_branch.value_or("main"));
-    if (!base) return vorn::failure("invalid_base_branch");
+    auto base = validateBranchName(request.baseBranch);
+    if (!base) return vorn::Refusal{"invalid_base_branch"};
     args.push_back(*base + "...HEAD");
   }
   if (request.path && !vorn::text::trim(*request.path).empty()) {
     auto path = authorize(*request.path, root, {});
-    if (!path) return vorn::failure("path_outside_workspace");
+    if (!path) return vorn::Refusal{"path_outside_workspace"};
     args.emplace_back("--");
     args.push_back(repositoryRelativePath(*path, root));
   }
@@ -45,20 +39,21 @@ OrAnswer<std::vector<std::string>> diffArguments(const vorn::RunnerRequest& requ
 }
 
 // `git diff` exits 1 when it was asked to report differences as its status.
-bool diffSucceeded(const vorn::RunnerResponse& run) {
-  return !run.exit_status || run.ok || *run.exit_status == 1;
+// A run that overran or never started reported nothing.
+bool diffSucceeded(const GitRun& run) {
+  auto status = run.refused ? std::nullopt : endStatus(run.process);
+  return status && (*status == 0 || *status == 1);
 }
 
 }  // namespace
 
-vorn::RunnerResponse gitStatus(const vorn::RunnerRequest& request) {
+GitReport gitStatus(const RepositoryRequest& request) {
   return report(request, {"status", "--porcelain=1", "--branch"}, "status", "git status failed");
 }
 
-vorn::RunnerResponse gitLog(const vorn::RunnerRequest& request) {
-  std::int64_t count =
-      std::clamp(request.count.value_or(kDefaultLogCount), std::int64_t{1}, kMaxLogCount);
-  return report(request, {"log", "--oneline", "-" + std::to_string(count)}, "log",
+GitReport gitLog(const LogRequest& request) {
+  std::int64_t count = std::clamp(request.count, kMinLogCount, kMaxLogCount);
+  return report(request.repository, {"log", "--oneline", "-" + std::to_string(count)}, "log",
                 "git log failed");
 }
 
@@ -68,18 +63,17 @@ std::string truncateDiff(std::string text) {
   return text + "\n\u2026(diff truncated)";
 }
 
-vorn::RunnerResponse gitDiff(const vorn::RunnerRequest& request) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  auto args = diffArguments(request, root);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&args)) return *refusal;
-  auto run = runGit(std::get<std::vector<std::string>>(args), root, standardGitTimeout(request));
+GitReport gitDiff(const DiffRequest& request) {
+  auto args = diffArguments(request);
+  if (auto* refusal = std::get_if<vorn::Refusal>(&args)) return refused(std::move(refusal->text));
+  auto run = runGit(std::get<std::vector<std::string>>(args), request.repository.root,
+                    limitOf(request.repository.timeout, kStandardGitLimit));
   if (!diffSucceeded(run)) return gitFailure(run, gitFailureText(run, "git diff failed"));
-  return vorn::success({.message = "diff",
-                        .stdoutText = truncateDiff(run.stdout_text.value_or("")),
-                        .stderrText = run.stderr_text,
-                        .exitStatus = 0});
+  return {.done = true,
+          .text = "diff",
+          .stdoutText = truncateDiff(run.out()),
+          .stderrText = run.err(),
+          .exitStatus = 0};
 }
 
 }  // namespace VornAgentRunnerMain

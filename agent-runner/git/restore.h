@@ -1,14 +1,19 @@
 // git_restore: chosen paths back to their state in HEAD.
 #pragma once
 
-#include "agent-runner/protocol/runner_request.h"
-#include "agent-runner/protocol/runner_response.h"
+#include "agent-runner/git/index_commit.h"
 
 namespace VornAgentRunnerMain {
 
-/// `restore --source=HEAD [--staged] [--worktree] -- <paths>` (both flags
-/// unless `staged` / `worktree` is false); when that fails, `checkout HEAD
+struct RestoreRequest {
+  PathsRequest targets;
+  bool staged = true;    // restore the index
+  bool worktree = true;  // restore the working tree
+};
+
+/// `restore --source=HEAD [--staged] [--worktree] -- <paths>` (each
+/// authorised, "path_outside_workspace"); when that fails, `checkout HEAD
 /// -- <paths>`, which restores index and working tree alike.
-vorn::RunnerResponse gitRestore(const vorn::RunnerRequest& request);
+GitReport gitRestore(const RestoreRequest& request);
 
 }  // namespace VornAgentRunnerMain

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct Signaled {
 struct StillRunning {};
 struct FailedToStart {
   std::string description;
+  /// The answer's word for it: the sandbox names a machine that lacks a
+  /// piece of it apart from a start that failed.
+  std::string_view kind = "spawn_failed";
 };
 using ChildOutcome = std::variant<Exited, Signaled, StillRunning, FailedToStart>;
 

@@ -41,37 +41,19 @@ vorn::Clock::time_point deadlineAfter(double seconds) {
          std::chrono::duration_cast<vorn::Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-template <class... Handlers>
-struct Overloaded : Handlers... {
-  using Handlers::operator()...;
-};
-template <class... Handlers>
-Overloaded(Handlers...) -> Overloaded<Handlers...>;
-
-vorn::RunnerResponse exitAnswer(int status, std::string out, std::string err) {
-  if (status == 0) {
-    return vorn::success(
-        {.stdoutText = std::move(out), .stderrText = std::move(err), .exitStatus = 0});
-  }
-  return vorn::failure(
-      "exit_" + std::to_string(status),
-      {.stdoutText = std::move(out), .stderrText = std::move(err), .exitStatus = status});
-}
-
-vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
-                                  const std::string& executable,
-                                  const std::vector<std::string>& arguments,
-                                  const std::string& directory, double timeout,
-                                  const vorn::Confinement* confinement = nullptr) {
+ProcessRun runProcessIn(const std::vector<std::string>* environment, const std::string& executable,
+                        const std::vector<std::string>& arguments, const std::string& directory,
+                        double timeout, const vorn::Confinement* confinement = nullptr) {
   ChildSlot slot;
   auto spawned =
       vorn::ChildProcess::spawn(executable, arguments, directory, environment, {}, confinement);
-  if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
+  if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return {*failed, {}, {}};
   auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
-  bool ended = waitForExit(child, timeout);
-  child.drainRemaining(ended ? vorn::Clock::duration(kLeftoverBound)
-                             : vorn::Clock::duration::zero());
-  return answerFor(child.outcome(), child.takeStdout(), child.takeStderr());
+  Wait wait = waitForExit(child, timeout);
+  child.drainRemaining(wait.ended ? vorn::Clock::duration(kLeftoverBound)
+                                  : vorn::Clock::duration::zero());
+  auto outcome = child.outcome();
+  return {std::move(outcome), child.takeStdout(), child.takeStderr(), wait.overran};
 }
 
 }  // namespace
@@ -79,46 +61,44 @@ vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
 // A child that ends in time leaves what it started alone. An overrun stops
 // the whole group; once the child has gone, or its grace is over, whatever
 // is left of the group is killed, so nothing outlives the answer.
-bool waitForExit(vorn::ChildProcess& child, double timeout) {
-  if (child.waitUntil(deadlineAfter(timeout))) return true;
+Wait waitForExit(vorn::ChildProcess& child, double timeout) {
+  if (child.waitUntil(deadlineAfter(timeout))) return {false, true};
   child.signalGroup(SIGTERM);
   child.signalGroup(SIGCONT);  // a stopped member could not act on the terminate
   bool ended = child.waitUntil(vorn::Clock::now() + kTerminateGrace);
   child.signalGroup(SIGKILL);
-  return ended || child.waitUntil(vorn::Clock::now() + kKillGrace);
+  return {true, ended || child.waitUntil(vorn::Clock::now() + kKillGrace)};
 }
 
-vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string out,
-                               std::string err) {
-  return std::visit(Overloaded{
-                        [&](const vorn::Exited& e) {
-                          return exitAnswer(e.status, std::move(out), std::move(err));
-                        },
-                        [&](const vorn::Signaled& s) {
-                          return exitAnswer(s.signal, std::move(out), std::move(err));
-                        },
-                        [&](const vorn::StillRunning&) {
-                          return vorn::failure("timeout", {.stdoutText = std::move(out),
-                                                           .stderrText = std::move(err)});
-                        },
-                        [&](const vorn::FailedToStart& f) {
-                          return vorn::failure("spawn_failed: " + f.description);
-                        },
-                    },
-                    outcome);
+bool succeeded(const ProcessRun& run) { return endStatus(run) == 0; }
+
+bool started(const ProcessRun& run) {
+  return !std::holds_alternative<vorn::FailedToStart>(run.outcome);
 }
 
-vorn::RunnerResponse runProcess(const std::string& executable,
-                                const std::vector<std::string>& arguments,
-                                const std::string& directory, double timeout) {
+std::optional<int> endStatus(const ProcessRun& run) {
+  if (auto* exited = std::get_if<vorn::Exited>(&run.outcome)) return exited->status;
+  if (auto* signaled = std::get_if<vorn::Signaled>(&run.outcome)) return signaled->signal;
+  return std::nullopt;
+}
+
+std::string outcomeText(const ProcessRun& run) {
+  if (auto status = endStatus(run)) return *status == 0 ? "" : "exit_" + std::to_string(*status);
+  if (std::holds_alternative<vorn::StillRunning>(run.outcome)) return "timeout";
+  const auto& failed = std::get<vorn::FailedToStart>(run.outcome);
+  return std::string(failed.kind) + ": " + failed.description;
+}
+
+ProcessRun runProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                      const std::string& directory, double timeout) {
   return runProcessIn(nullptr, executable, arguments, directory, timeout);
 }
 
-vorn::RunnerResponse runProcessWithEnvironment(const std::vector<std::string>& environment,
-                                               const std::string& executable,
-                                               const std::vector<std::string>& arguments,
-                                               const std::string& directory, double timeout,
-                                               const vorn::Confinement* confinement) {
+ProcessRun runProcessWithEnvironment(const std::vector<std::string>& environment,
+                                     const std::string& executable,
+                                     const std::vector<std::string>& arguments,
+                                     const std::string& directory, double timeout,
+                                     const vorn::Confinement* confinement) {
   return runProcessIn(&environment, executable, arguments, directory, timeout, confinement);
 }
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "agent-runner/process/process_runner.h"
 #include "agent-runner/sandbox/sandbox_mode.h"
 #include "agent-runner/sandbox/sandboxed_run.h"
 #include "agent-runner/workspace/authorize.h"
@@ -16,7 +15,7 @@ constexpr const char* kShell = "/bin/zsh";
 
 }  // namespace
 
-vorn::RunnerResponse runShell(const ShellCall& call) {
+ProcessRun runShell(const ShellCall& call) {
   std::vector<std::string> arguments{"-c", call.command};
   if (vorn::sandbox::enabled()) {
     return vorn::sandbox::runInWorkspace({.allowNetwork = call.allowNetwork}, call.directory,
@@ -25,16 +24,13 @@ vorn::RunnerResponse runShell(const ShellCall& call) {
   return runProcess(kShell, arguments, call.directory, call.timeout);
 }
 
-vorn::RunnerResponse shell(const vorn::RunnerRequest& request) {
-  if (!request.command) return vorn::failure("command is required");
-  std::string_view command = vorn::text::trim(*request.command);
-  if (command.empty()) return vorn::failure("command is required");
-  std::string directory = resolveRoot(request.workspace_root);
-  if (vorn::holdsNul(directory)) return vorn::failure("path_outside_workspace");
-  return runShell({.command = std::string(command),
+vorn::OrRefusal<ProcessRun> shell(const ShellRequest& request) {
+  std::string directory = resolveRoot(request.workspaceRoot);
+  if (vorn::holdsNul(directory)) return vorn::Refusal{"path_outside_workspace"};
+  return runShell({.command = std::string(vorn::text::trim(request.command)),
                    .directory = std::move(directory),
-                   .timeout = std::max(request.timeout.value_or(30.0), 1.0),
-                   .allowNetwork = request.allow_network.value_or(false)});
+                   .timeout = std::max(request.timeout, kShellMinimumTimeout),
+                   .allowNetwork = request.allowNetwork});
 }
 
 }  // namespace VornAgentRunnerMain

@@ -1,30 +1,22 @@
-// The runner's operation table and its dispatcher.
+// The runner's dispatcher: a wire request to its operation's answer.
 #pragma once
 
-#include <span>
-#include <string_view>
-
+#include "agent-runner/protocol/operation_table.h"
 #include "agent-runner/protocol/runner_request.h"
 #include "agent-runner/protocol/runner_response.h"
 
 namespace VornAgentRunnerMain {
 
-using Operation = vorn::RunnerResponse (*)(const vorn::RunnerRequest&);
+/// Trims and lowercases `op` and finds the operation; runs its checks in
+/// order (the first unmet one answers its refusal), takes its typed request
+/// out of `request`, runs it and answers. "unknown op '<op as sent>'" when
+/// no operation matches. An operation that starts programs answers
+/// "sandbox_unavailable: <what is missing>" before any check, having run
+/// nothing, while the sandbox is on and the machine lacks a piece of it.
+/// Never throws.
+vorn::RunnerResponse handle(vorn::RunnerRequest&& request);
 
-struct OperationEntry {
-  std::string_view name;
-  Operation run;
-  bool startsPrograms;  // runs the shell or git: held to the sandbox when it is on
-};
-
-/// Every operation the runner answers, by the name a request gives in `op`.
-std::span<const OperationEntry> operationTable();
-
-/// Trims and lowercases `op`, runs the matching operation and returns its
-/// answer; "unknown op '<op as sent>'" when none matches. An operation that
-/// starts programs answers "sandbox_unavailable: <what is missing>" instead,
-/// having run nothing, while the sandbox is on and the machine lacks a
-/// piece of it. Never throws.
+/// The same for a request the caller keeps (a copy is taken).
 vorn::RunnerResponse handle(const vorn::RunnerRequest& request);
 
 }  // namespace VornAgentRunnerMain

@@ -7,6 +7,7 @@
 #include <optional>
 #include <variant>
 
+#include "agent-runner/protocol/answers.h"
 #include "agent-runner/protocol/dispatch.h"
 #include "agent-runner/protocol/request_decoder.h"
 #include "agent-runner/protocol/response_encoder.h"
@@ -37,7 +38,7 @@ int answerDecoded(std::variant<vorn::RunnerRequest, vorn::DecodeError> decoded) 
     writeAnswer(vorn::failure("invalid JSON request: " + error->description));
     return kExitUsage;
   }
-  auto response = handle(std::get<vorn::RunnerRequest>(decoded));
+  auto response = handle(std::move(std::get<vorn::RunnerRequest>(decoded)));
   writeAnswer(response);
   return response.ok ? kExitOk : kExitFailed;
 }
@@ -73,7 +74,7 @@ std::string handleJSONText(std::string_view text) {
   if (auto* error = std::get_if<vorn::DecodeError>(&decoded)) {
     return encodeToString(vorn::failure("invalid JSON request: " + error->description));
   }
-  return encodeToString(handle(std::get<vorn::RunnerRequest>(decoded)));
+  return encodeToString(handle(std::move(std::get<vorn::RunnerRequest>(decoded))));
 }
 
 bool sandboxRequested(std::span<const std::string_view> arguments) {
@@ -91,7 +92,7 @@ bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) 
 
 int main(std::span<const std::string_view> arguments) {
   if (vorn::hasArgument(arguments, "--ping")) {
-    writeAnswer(vorn::success({.stdoutText = "pong"}));
+    writeAnswer(answerOf(Pong{}));
     return kExitOk;
   }
   if (sandboxRequested(arguments)) vorn::sandbox::enable();

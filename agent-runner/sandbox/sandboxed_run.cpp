@@ -20,8 +20,14 @@ constexpr const char* kHarmlessDevices[] = {
     "/dev/null", "/dev/zero", "/dev/full", "/dev/random", "/dev/urandom", "/dev/tty", "/dev/ptmx",
 };
 
-RunnerResponse cannotPrepare(const std::string& executable, const Status& why) {
-  return failure("spawn_failed: cannot sandbox '" + executable + "': " + why.description());
+using VornAgentRunnerMain::ProcessRun;
+
+ProcessRun cannotPrepare(const std::string& executable, const Status& why) {
+  return {FailedToStart{"cannot sandbox '" + executable + "': " + why.description()}, {}, {}};
+}
+
+ProcessRun unavailable(std::string missing) {
+  return {FailedToStart{std::move(missing), "sandbox_unavailable"}, {}, {}};
 }
 
 }  // namespace
@@ -41,12 +47,11 @@ std::variant<RulesetBuilder, Status> sandboxRules(Scope scope, const Policy& pol
   return rules;
 }
 
-RunnerResponse runSandboxed(const Policy& policy, RulesetBuilder rules,
-                            const std::vector<std::string>& environment,
-                            const std::string& executable,
-                            const std::vector<std::string>& arguments, const std::string& directory,
-                            double timeout) {
-  if (auto refused = refusal()) return failure(*refused);
+ProcessRun runSandboxed(const Policy& policy, RulesetBuilder rules,
+                        const std::vector<std::string>& environment, const std::string& executable,
+                        const std::vector<std::string>& arguments, const std::string& directory,
+                        double timeout) {
+  if (auto missing = missingFeatures()) return unavailable(*missing);
   auto filter = seccompFilter(policy.allowNetwork);
   if (auto* failed = std::get_if<Status>(&filter)) return cannotPrepare(executable, *failed);
   auto temp = privateTempFolder();
@@ -55,22 +60,25 @@ RunnerResponse runSandboxed(const Policy& policy, RulesetBuilder rules,
   std::vector<const char*> writable;
   for (const auto& place : rules.writable()) writable.push_back(place.c_str());
   if (writable.size() > confinement::kMaxWritable) {
-    return cannotPrepare(executable, Status::failure("more than " +
-                                                     std::to_string(confinement::kMaxWritable) +
-                                                     " places to write in"));
+    return cannotPrepare(executable,
+                         Status::failure("more than " + std::to_string(confinement::kMaxWritable) +
+                                         " places to write in"));
   }
   auto ruleset = rules.finish();
   if (auto* failed = std::get_if<Status>(&ruleset)) return cannotPrepare(executable, *failed);
   const auto& rulesetFd = std::get<UniqueFd>(ruleset);
   // Never unconfined: a builder that found no Landlock gives no ruleset.
-  if (!rulesetFd.valid()) return failure("sandbox_unavailable: Landlock");
+  if (!rulesetFd.valid()) return unavailable("Landlock");
   UniqueFd devNull(::open("/dev/null", O_RDONLY | O_CLOEXEC));
   if (!devNull.valid()) return cannotPrepare(executable, Status::fromErrno("/dev/null"));
   IdMaps maps = ownIdMaps();
   sock_fprog program = std::get<const SeccompProgram*>(filter)->view();
-  confinement::Isolation isolation{devNull.get(),    maps.uid.c_str(),
-                                   maps.gid.c_str(),  mountAccess,
-                                   &program,          writable.data(),
+  confinement::Isolation isolation{devNull.get(),
+                                   maps.uid.c_str(),
+                                   maps.gid.c_str(),
+                                   mountAccess,
+                                   &program,
+                                   writable.data(),
                                    static_cast<int>(writable.size())};
   Confinement confinement{rulesetFd.get(), &isolation};
   return VornAgentRunnerMain::runProcessWithEnvironment(
@@ -78,11 +86,10 @@ RunnerResponse runSandboxed(const Policy& policy, RulesetBuilder rules,
       directory, timeout, &confinement);
 }
 
-RunnerResponse runInWorkspace(const Policy& policy, const std::string& workspace,
-                              const std::string& executable,
-                              const std::vector<std::string>& arguments,
-                              const std::string& directory, double timeout) {
-  if (auto refused = refusal()) return failure(*refused);
+ProcessRun runInWorkspace(const Policy& policy, const std::string& workspace,
+                          const std::string& executable, const std::vector<std::string>& arguments,
+                          const std::string& directory, double timeout) {
+  if (auto missing = missingFeatures()) return unavailable(*missing);
   auto rules = sandboxRules(Scope::kWrites, policy);
   if (auto* failed = std::get_if<Status>(&rules)) return cannotPrepare(executable, *failed);
   auto& builder = std::get<RulesetBuilder>(rules);

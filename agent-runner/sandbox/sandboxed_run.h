@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "agent-runner/confinement/landlock.h"
-#include "agent-runner/protocol/runner_response.h"
+#include "agent-runner/process/process_runner.h"
 #include "common/status.h"
 
 namespace vorn::sandbox {
@@ -31,22 +31,23 @@ std::variant<confinement::RulesetBuilder, Status> sandboxRules(confinement::Scop
 /// Runs `executable` as runProcessWithEnvironment does, in the sandbox:
 /// under `rules` (sandboxRules with the caller's own rules added), with
 /// sandboxEnvironment of `environment`, standard input /dev/null, and the
-/// isolation of confinement/isolation.h. Answers "sandbox_unavailable: ..."
-/// when the machine lacks a piece (availability.h) and "spawn_failed: ..."
-/// when the child could not be prepared; nothing runs then.
-RunnerResponse runSandboxed(const Policy& policy, confinement::RulesetBuilder rules,
-                            const std::vector<std::string>& environment,
-                            const std::string& executable,
-                            const std::vector<std::string>& arguments, const std::string& directory,
-                            double timeout);
+/// isolation of confinement/isolation.h. A run that never started, of kind
+/// "sandbox_unavailable" when the machine lacks a piece (availability.h)
+/// and "spawn_failed" when the child could not be prepared.
+VornAgentRunnerMain::ProcessRun runSandboxed(const Policy& policy,
+                                             confinement::RulesetBuilder rules,
+                                             const std::vector<std::string>& environment,
+                                             const std::string& executable,
+                                             const std::vector<std::string>& arguments,
+                                             const std::string& directory, double timeout);
 
 /// runSandboxed with the runner's environment, writing allowed beneath
 /// `workspace` (nowhere more when it is empty) and the git directories of
 /// the repository that holds it: the shell's sandbox.
-RunnerResponse runInWorkspace(const Policy& policy, const std::string& workspace,
-                              const std::string& executable,
-                              const std::vector<std::string>& arguments,
-                              const std::string& directory, double timeout);
+VornAgentRunnerMain::ProcessRun runInWorkspace(const Policy& policy, const std::string& workspace,
+                                               const std::string& executable,
+                                               const std::vector<std::string>& arguments,
+                                               const std::string& directory, double timeout);
 
 /// A user or group id map that maps the runner's own id, and no other, to
 /// itself.

@@ -30,29 +30,24 @@ struct Target {
 // The common first steps: a path is required; it must name something inside
 // the roots, not a ".git" entry, and be one the system can name (PATH_MAX);
 // then the walk decides, before anything changes.
-std::variant<Target, vorn::RunnerResponse> walkedTarget(const vorn::RunnerRequest& request,
-                                                        vorn::RootSet& roots, vorn::LastLink last,
-                                                        const char* failurePrefix) {
-  auto candidate = roots.candidate(*request.path);
-  if (!candidate || vorn::namesGitAdminEntry(*candidate)) return vorn::failure(kOutside);
+vorn::OrRefusal<Target> walkedTarget(const std::string& requested, vorn::RootSet& roots,
+                                     vorn::LastLink last, const char* failurePrefix) {
+  auto candidate = roots.candidate(requested);
+  if (!candidate || vorn::namesGitAdminEntry(*candidate)) return vorn::Refusal{kOutside};
   if (candidate->size() >= PATH_MAX) {
-    return vorn::failure(failurePrefix +
-                         vorn::Status::fromErrno(*candidate, ENAMETOOLONG).description());
+    return vorn::Refusal{failurePrefix +
+                         vorn::Status::fromErrno(*candidate, ENAMETOOLONG).description()};
   }
   auto walk = vorn::walkBeneath(roots, *candidate, last);
-  if (std::holds_alternative<vorn::Refused>(walk)) return vorn::failure(kOutside);
+  if (std::holds_alternative<vorn::Refused>(walk)) return vorn::Refusal{kOutside};
   if (auto* failed = std::get_if<vorn::Status>(&walk)) {
-    return vorn::failure(failurePrefix + failed->description());
+    return vorn::Refusal{failurePrefix + failed->description()};
   }
   return Target{std::move(*candidate), std::move(std::get<vorn::Reached>(walk))};
 }
 
-bool pathGiven(const vorn::RunnerRequest& request) {
-  return request.path && !vorn::text::trim(*request.path).empty();
-}
-
-vorn::RunnerResponse failedWith(const char* prefix, const vorn::Reached& at, int err) {
-  return vorn::failure(prefix + vorn::Status::fromErrno(at.firstText(), err).description());
+vorn::Refusal failedWith(const char* prefix, const vorn::Reached& at, int err) {
+  return {prefix + vorn::Status::fromErrno(at.firstText(), err).description()};
 }
 
 // Missing folders are made first (and stay, should the write then fail).
@@ -71,49 +66,43 @@ vorn::Status writeAt(const vorn::Reached& at, const std::string& content) {
 
 }  // namespace
 
-vorn::RunnerResponse writeFile(const vorn::RunnerRequest& request) {
-  if (!pathGiven(request)) return vorn::failure("path is required");
-  if (!request.content) return vorn::failure("content is required");
-  vorn::RootSet roots(resolveRoot(request.workspace_root),
-                      request.extra_roots.value_or(std::vector<std::string>{}));
-  auto target = walkedTarget(request, roots, vorn::LastLink::kFollow, "write_failed: ");
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
+vorn::OrRefusal<FileChange> writeFile(const WriteFileRequest& request) {
+  vorn::RootSet roots(resolveRoot(request.workspaceRoot), request.extraRoots);
+  auto target = walkedTarget(request.path, roots, vorn::LastLink::kFollow, "write_failed: ");
+  if (auto* refusal = std::get_if<vorn::Refusal>(&target)) return std::move(*refusal);
   auto& [path, at] = std::get<Target>(target);
   // A link whose missing target lies outside cannot be written through.
-  if (at.danglingOutside) return vorn::failure(kOutside);
+  if (at.danglingOutside) return vorn::Refusal{kOutside};
   if (at.tail.empty() || (at.there && S_ISDIR(at.st.st_mode))) {
     return failedWith("write_failed: ", at, EISDIR);
   }
-  if (auto s = writeAt(at, *request.content); !s.ok()) {
-    return vorn::failure("write_failed: " + s.description());
+  if (auto s = writeAt(at, request.content); !s.ok()) {
+    return vorn::Refusal{"write_failed: " + s.description()};
   }
-  return vorn::success({.path = path,
-                        .writtenBytes = static_cast<std::int64_t>(request.content->size()),
-                        .affectedPaths = std::vector<std::string>{path}});
+  return FileChange{FileChange::Kind::kWritten, std::move(path),
+                    static_cast<std::int64_t>(request.content.size())};
 }
 
-vorn::RunnerResponse mkdir(const vorn::RunnerRequest& request) {
-  if (!pathGiven(request)) return vorn::failure("path is required");
-  vorn::RootSet roots(resolveRoot(request.workspace_root), {});
-  auto target = walkedTarget(request, roots, vorn::LastLink::kFollow, "mkdir_failed: ");
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
+vorn::OrRefusal<FileChange> mkdir(const PathRequest& request) {
+  vorn::RootSet roots(resolveRoot(request.workspaceRoot), {});
+  auto target = walkedTarget(request.path, roots, vorn::LastLink::kFollow, "mkdir_failed: ");
+  if (auto* refusal = std::get_if<vorn::Refusal>(&target)) return std::move(*refusal);
   auto& [path, at] = std::get<Target>(target);
   if (at.danglingOutside) return failedWith("mkdir_failed: ", at, EEXIST);
   if (at.there && !S_ISDIR(at.st.st_mode)) return failedWith("mkdir_failed: ", at, ENOTDIR);
   if (!at.there && !at.tail.empty()) {
     auto made = vorn::makeDirectoriesAt(at.folder.get(), at.folderText, at.tail, true);
     if (auto* failed = std::get_if<vorn::Status>(&made)) {
-      return vorn::failure("mkdir_failed: " + failed->description());
+      return vorn::Refusal{"mkdir_failed: " + failed->description()};
     }
   }
-  return vorn::success({.path = path, .affectedPaths = std::vector<std::string>{path}});
+  return FileChange{FileChange::Kind::kMade, std::move(path)};
 }
 
-vorn::RunnerResponse deleteFile(const vorn::RunnerRequest& request) {
-  if (!pathGiven(request)) return vorn::failure("path is required");
-  vorn::RootSet roots(resolveRoot(request.workspace_root), {});
-  auto target = walkedTarget(request, roots, vorn::LastLink::kKeep, "delete_failed: ");
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&target)) return *refusal;
+vorn::OrRefusal<FileChange> deleteFile(const PathRequest& request) {
+  vorn::RootSet roots(resolveRoot(request.workspaceRoot), {});
+  auto target = walkedTarget(request.path, roots, vorn::LastLink::kKeep, "delete_failed: ");
+  if (auto* refusal = std::get_if<vorn::Refusal>(&target)) return std::move(*refusal);
   auto& [path, at] = std::get<Target>(target);
   vorn::Status removed = vorn::Status::success();
   if (at.tail.empty()) {
@@ -123,9 +112,8 @@ vorn::RunnerResponse deleteFile(const vorn::RunnerRequest& request) {
   } else if (at.there && at.tail.size() == 1) {
     removed = vorn::removeItemAt(at.folder.get(), at.folderText, at.tail.front());
   }
-  if (!removed.ok()) return vorn::failure("delete_failed: " + removed.description());
-  return vorn::success(
-      {.path = path, .affectedPaths = std::vector<std::string>{path}, .message = "deleted"});
+  if (!removed.ok()) return vorn::Refusal{"delete_failed: " + removed.description()};
+  return FileChange{FileChange::Kind::kDeleted, std::move(path)};
 }
 
 }  // namespace VornAgentRunnerMain

@@ -45,13 +45,11 @@ bool isUnderIsolationArea(const std::string& path, const std::string& primary) {
   return candidate == area || candidate.starts_with(area + "/");
 }
 
-OrAnswer<std::string> isolatedWorktreePath(const vorn::RunnerRequest& request,
-                                           const std::string& root) {
-  std::string text = firstPresentTrimmed(request.worktree_path, request.path);
-  if (text.empty()) return vorn::failure("worktree_path is required");
-  auto path = authorize(text, root, {});
-  if (!path) return vorn::failure("path_outside_workspace");
-  if (!isUnderIsolationArea(*path, root)) return vorn::failure("worktree_not_in_isolation_area");
+vorn::OrRefusal<std::string> isolatedWorktreePath(const std::string& requested,
+                                                  const std::string& root) {
+  auto path = authorize(requested, root, {});
+  if (!path) return vorn::Refusal{"path_outside_workspace"};
+  if (!isUnderIsolationArea(*path, root)) return vorn::Refusal{"worktree_not_in_isolation_area"};
   return *path;
 }
 

@@ -1,12 +1,11 @@
 // Where agent worktrees live: the isolation area ".vorn/worktrees" of the
-// primary checkout, and the request fields that name a worktree.
+// primary checkout.
 #pragma once
 
 #include <string>
 
-#include "agent-runner/git/git_rules.h"
-#include "agent-runner/protocol/runner_request.h"
 #include "agent-runner/git/git_directories.h"
+#include "common/refusal.h"
 #include "common/status.h"
 
 namespace VornAgentRunnerMain {
@@ -16,12 +15,11 @@ namespace VornAgentRunnerMain {
 /// is outside).
 bool isUnderIsolationArea(const std::string& path, const std::string& primary);
 
-/// The worktree a request names (`worktree_path`, else `path`), authorised
-/// against `root` and inside its isolation area; or the answer refusing it:
-/// "worktree_path is required", "path_outside_workspace",
+/// The worktree path a request names, authorised against `root` and inside
+/// its isolation area; or "path_outside_workspace",
 /// "worktree_not_in_isolation_area".
-OrAnswer<std::string> isolatedWorktreePath(const vorn::RunnerRequest& request,
-                                           const std::string& root);
+vorn::OrRefusal<std::string> isolatedWorktreePath(const std::string& requested,
+                                                  const std::string& root);
 
 /// The info/exclude line that keeps the ".vorn" folder of `primary` out of
 /// what git reports untracked: "/.vorn/" when `primary` is the top of its

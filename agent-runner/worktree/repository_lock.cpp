@@ -9,22 +9,19 @@
 
 #include <cerrno>
 
-#include "common/status.h"
-
 namespace VornAgentRunnerMain {
 
-std::variant<RepositoryLock, vorn::RunnerResponse> RepositoryLock::acquire(
-    const std::string& commonDir) {
+std::variant<RepositoryLock, vorn::Status> RepositoryLock::acquire(const std::string& commonDir) {
   std::string path = commonDir + "/" + kFileName;
   vorn::UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
   if (!fd.valid()) {
-    return vorn::failure("repository_lock_failed: " + vorn::Status::fromErrno(path).description());
+    return vorn::Status::fromErrno(path);
   }
   int rc;
   while ((rc = ::flock(fd.get(), LOCK_EX)) != 0 && errno == EINTR) {
   }
   if (rc != 0) {
-    return vorn::failure("repository_lock_failed: " + vorn::Status::fromErrno(path).description());
+    return vorn::Status::fromErrno(path);
   }
   return RepositoryLock(std::move(fd));
 }

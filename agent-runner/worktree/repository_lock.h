@@ -7,7 +7,7 @@
 #include <string>
 #include <variant>
 
-#include "agent-runner/protocol/runner_response.h"
+#include "common/status.h"
 #include "common/unique_fd.h"
 
 namespace VornAgentRunnerMain {
@@ -20,9 +20,9 @@ class RepositoryLock {
   /// Waits for and takes the exclusive lock of the repository whose common
   /// git directory is `commonDir`: a flock on its lock file, held until the
   /// RepositoryLock goes and released by the kernel if the process ends
-  /// first. Children never inherit it. On failure, the answer
-  /// "repository_lock_failed: <description>".
-  static std::variant<RepositoryLock, vorn::RunnerResponse> acquire(const std::string& commonDir);
+  /// first. Children never inherit it. On failure, the system's words with
+  /// the lock file's path.
+  static std::variant<RepositoryLock, vorn::Status> acquire(const std::string& commonDir);
 
  private:
   explicit RepositoryLock(vorn::UniqueFd fd) : fd_(std::move(fd)) {}

@@ -6,13 +6,12 @@
 #include <cerrno>
 #include <optional>
 
-#include "agent-runner/git/git_invocation.h"
+#include "agent-runner/git/git_directories.h"
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/git/ref_names.h"
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/file_mutations.h"
 #include "agent-runner/workspace/path_standardize.h"
-#include "agent-runner/git/git_directories.h"
 #include "agent-runner/worktree/isolation_area.h"
 #include "agent-runner/worktree/repository_lock.h"
 #include "common/text.h"
@@ -27,31 +26,31 @@ bool somethingAt(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
-vorn::RunnerResponse worktreeAnswer(const vorn::RunnerResponse& run, const std::string& message,
-                                    const std::string& path) {
-  auto answer = gitSuccess(run, message, std::vector<std::string>{path});
-  answer.path = path;
-  return answer;
+GitReport worktreeReport(const GitRun& run, const std::string& message, const std::string& path) {
+  auto report = gitSuccess(run, message, std::vector<std::string>{path});
+  report.path = path;
+  return report;
 }
 
 // Both attempts failed: the first one's complaint comes first.
-vorn::RunnerResponse addFailure(const vorn::RunnerResponse& first,
-                                const vorn::RunnerResponse& second, const std::string& path) {
-  std::string text = firstNonEmptyOutput({&first.stderr_text, &first.stdout_text,
-                                          &second.stderr_text, &second.stdout_text, &first.error},
-                                         "git worktree add failed");
-  return vorn::failure(std::move(text),
-                       {.stdoutText = second.stdout_text ? second.stdout_text : first.stdout_text,
-                        .stderrText = second.stderr_text ? second.stderr_text : first.stderr_text,
-                        .exitStatus = second.exit_status ? second.exit_status : first.exit_status,
-                        .affectedPaths = std::vector<std::string>{path}});
+GitReport addFailure(const GitRun& first, const GitRun& second, const std::string& path) {
+  std::string text =
+      firstNonEmptyOutput({first.err(), first.out(), second.err(), second.out(), runEndText(first)},
+                          "git worktree add failed");
+  auto report = gitFailure(second, std::move(text), std::vector<std::string>{path});
+  auto earlier = gitFailure(first, "");
+  if (!report.stdoutText) report.stdoutText = std::move(earlier.stdoutText);
+  if (!report.stderrText) report.stderrText = std::move(earlier.stderrText);
+  if (!report.exitStatus) report.exitStatus = earlier.exitStatus;
+  return report;
 }
 
-vorn::RunnerResponse reuse(const std::string& path, const std::string& branch) {
-  return vorn::success({.path = path,
-                        .affectedPaths = std::vector<std::string>{path},
-                        .message = "Using existing worktree on " + branch,
-                        .exitStatus = 0});
+GitReport reuse(const std::string& path, const std::string& branch) {
+  return {.done = true,
+          .text = "Using existing worktree on " + branch,
+          .exitStatus = 0,
+          .affectedPaths = std::vector<std::string>{path},
+          .path = path};
 }
 
 // Whether the folder holds nothing; nothing when it cannot be read.
@@ -92,104 +91,91 @@ Occupancy occupancyOf(const std::string& path, const std::string& commonDir) {
   return {Occupant::kOther, "the folder is not empty"};
 }
 
-vorn::RunnerResponse runWorktreeAdd(const std::string& root, const std::string& path,
-                                    const std::string& branch, double timeout) {
+GitReport runWorktreeAdd(const std::string& root, const std::string& path,
+                         const std::string& branch, double timeout) {
   auto first = runGit({"worktree", "add", "-b", branch, path, "HEAD"}, root, timeout);
-  if (first.ok) return worktreeAnswer(first, "Created worktree on new branch " + branch, path);
+  if (first.ok()) return worktreeReport(first, "Created worktree on new branch " + branch, path);
   auto second = runGit({"worktree", "add", path, branch}, root, timeout);
-  if (second.ok) {
-    return worktreeAnswer(second, "Attached worktree to existing branch " + branch, path);
+  if (second.ok()) {
+    return worktreeReport(second, "Attached worktree to existing branch " + branch, path);
   }
   return addFailure(first, second, path);
 }
 
 // Under the lock: nothing is ever removed to make room; the isolation area
 // is excluded before the first worktree appears in it.
-vorn::RunnerResponse createWorktree(const RepositoryLocation& dirs, const std::string& root,
-                                    const std::string& path, const std::string& branch,
-                                    double timeout) {
+GitReport createWorktree(const RepositoryLocation& dirs, const std::string& root,
+                         const std::string& path, const std::string& branch, double timeout) {
   auto lock = RepositoryLock::acquire(dirs.commonDir);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&lock)) return *refusal;
+  if (auto* failed = std::get_if<vorn::Status>(&lock)) return refused(lockFailureText(*failed));
   auto occupancy = occupancyOf(path, dirs.commonDir);
   if (occupancy.occupant == Occupant::kOurWorktree) return reuse(path, branch);
   if (occupancy.occupant == Occupant::kOther) {
-    return vorn::failure("worktree_path_occupied: " + occupancy.why);
+    return refused("worktree_path_occupied: " + occupancy.why);
   }
   auto pattern = isolationAreaPattern(dirs, root);
   if (pattern && !isExcluded(dirs, *pattern)) {
     if (auto s = addExclude(dirs, *pattern); !s.ok()) {
-      return vorn::failure("exclude_failed: " + s.description());
+      return refused("exclude_failed: " + s.description());
     }
   }
   return runWorktreeAdd(root, path, branch, timeout);
 }
 
-std::vector<std::string> removalTargets(const vorn::RunnerRequest& request) {
-  if (request.paths && !request.paths->empty()) return *request.paths;
-  for (const auto* field : {&request.worktree_path, &request.path}) {
-    std::string text = firstPresentTrimmed(*field, std::nullopt);
-    if (!text.empty()) return {text};
-  }
-  return {};
-}
-
-std::string removalEntry(const vorn::RunnerResponse& run, const std::string& path,
-                         const std::string& primary, bool removed) {
+std::string removalEntry(const GitRun& run, const std::string& path, const std::string& primary,
+                         bool removed) {
   std::string relative = repositoryRelativePath(path, primary);
   if (removed) return "removed " + relative;
-  std::string why = run.stderr_text ? *run.stderr_text : run.error.value_or("error");
-  return "failed " + relative + ": " + why;
+  return "failed " + relative + ": " + gitFailureText(run, "error");
 }
 
 }  // namespace
 
-vorn::RunnerResponse gitWorktreeAdd(const vorn::RunnerRequest& request) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  auto worktree = isolatedWorktreePath(request, root);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&worktree)) return *refusal;
+std::string lockFailureText(const vorn::Status& failure) {
+  return "repository_lock_failed: " + failure.description();
+}
+
+GitReport gitWorktreeAdd(const WorktreeAddRequest& request) {
+  const auto& [root, timeout] = request.repository;
+  auto worktree = isolatedWorktreePath(request.worktreePath, root);
+  if (auto* refusal = std::get_if<vorn::Refusal>(&worktree)) return refused(refusal->text);
   const auto& path = std::get<std::string>(worktree);
-  auto branch = validateBranchName(firstPresentTrimmed(request.branch, request.name));
-  if (!branch) return vorn::failure("invalid_branch");
+  auto branch = validateBranchName(request.branch);
+  if (!branch) return refused("invalid_branch");
   if (auto s = vorn::makeDirectories(vorn::parentPath(path)); !s.ok()) {
-    return vorn::failure("mkdir_failed: " + s.description());
+    return refused("mkdir_failed: " + s.description());
   }
   auto dirs = locateRepository(root);
-  if (!dirs) return vorn::failure("No git repository found");
+  if (!dirs) return refused("No git repository found");
   // Only a worktree of this repository is reused: a plain folder passes a
   // repository probe through the primary checkout above it, and putting the
   // agent's work there would put it in the user's checkout.
   if (isWorktreeOf(path, dirs->commonDir)) return reuse(path, *branch);
-  return createWorktree(*dirs, root, path, *branch, timeLimit(request.timeout, 60, 15));
+  return createWorktree(*dirs, root, path, *branch, limitOf(timeout, kLongGitLimit));
 }
 
-vorn::RunnerResponse gitWorktreeRemove(const vorn::RunnerRequest& request) {
-  auto preamble = repositoryPreamble(request);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
-  const auto& root = std::get<std::string>(preamble);
-  auto targets = removalTargets(request);
-  if (targets.empty()) return vorn::failure("paths are required");
+GitReport gitWorktreeRemove(const WorktreeRemoveRequest& request) {
+  const auto& [root, timeout] = request.repository;
   std::vector<std::string> paths;
-  for (const auto& target : targets) {
+  for (const auto& target : request.worktreePaths) {
     auto path = authorize(target, root, {});
-    if (!path) return vorn::failure("path_outside_workspace");
+    if (!path) return refused("path_outside_workspace");
     paths.push_back(std::move(*path));
   }
   auto dirs = locateRepository(root);
-  if (!dirs) return vorn::failure("No git repository found");
+  if (!dirs) return refused("No git repository found");
   auto lock = RepositoryLock::acquire(dirs->commonDir);
-  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&lock)) return *refusal;
-  return gitWorktreeRemove(paths, root, timeLimit(request.timeout, 60, 15));
+  if (auto* failed = std::get_if<vorn::Status>(&lock)) return refused(lockFailureText(*failed));
+  return removeWorktrees(paths, root, limitOf(timeout, kLongGitLimit));
 }
 
-vorn::RunnerResponse gitWorktreeRemove(const std::vector<std::string>& paths,
-                                       const std::string& primary, double timeout) {
+GitReport removeWorktrees(const std::vector<std::string>& paths, const std::string& primary,
+                          double timeout) {
   std::string report;
   bool failed = false;
   for (const auto& path : paths) {
     auto run = runGit({"worktree", "remove", "--force", path}, primary, timeout);
-    bool removed = run.ok || !somethingAt(path);
+    bool removed = run.ok() || !somethingAt(path);
     if (!removed) {
       // Drops the administrative data of worktrees whose folders are gone.
       (void)runGit({"worktree", "prune"}, primary, kPruneTimeout);
@@ -198,8 +184,8 @@ vorn::RunnerResponse gitWorktreeRemove(const std::vector<std::string>& paths,
     if (!report.empty()) report += "; ";
     report += removalEntry(run, path, primary, removed);
   }
-  if (failed) return vorn::failure(report, {.affectedPaths = paths});
-  return vorn::success({.affectedPaths = paths, .message = report, .exitStatus = 0});
+  if (failed) return refused(report, paths);
+  return {.done = true, .text = report, .exitStatus = 0, .affectedPaths = paths};
 }
 
 }  // namespace VornAgentRunnerMain

@@ -8,6 +8,7 @@
 #include "agent-runner/confinement/landlock.h"
 #include "agent-runner/process/child_process.h"
 #include "agent-runner/process/process_runner.h"
+#include "agent-runner/protocol/answers.h"
 #include "tests/support/git_sandbox.h"
 
 namespace {
@@ -15,6 +16,16 @@ namespace {
 using namespace vorn::testing;
 using vorn::confinement::RulesetBuilder;
 using vorn::confinement::Scope;
+
+// A confined run as the runner answers it.
+vorn::RunnerResponse runConfined(const std::vector<std::string>& environment,
+                                 const std::string& executable,
+                                 const std::vector<std::string>& arguments,
+                                 const std::string& directory, double timeout,
+                                 const vorn::Confinement* confinement) {
+  return VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runProcessWithEnvironment(
+      environment, executable, arguments, directory, timeout, confinement));
+}
 
 class Landlock : public ::testing::Test {
  protected:
@@ -37,8 +48,8 @@ class Landlock : public ::testing::Test {
     auto ruleset = rules.finish();
     EXPECT_TRUE(std::holds_alternative<vorn::UniqueFd>(ruleset));
     vorn::Confinement confinement{std::get<vorn::UniqueFd>(ruleset).get()};
-    return VornAgentRunnerMain::runProcessWithEnvironment(
-        {"PATH=/usr/bin:/bin"}, "/bin/sh", {"-c", script}, dir_.path(), 10, &confinement);
+    return runConfined({"PATH=/usr/bin:/bin"}, "/bin/sh", {"-c", script}, dir_.path(), 10,
+                       &confinement);
   }
 
   TempDir dir_;
@@ -67,14 +78,13 @@ TEST_F(Landlock, ChildSetupFailuresAreDescribed) {
   RulesetBuilder rules(Scope::kWrites);
   auto ruleset = rules.finish();
   vorn::Confinement confinement{std::get<vorn::UniqueFd>(ruleset).get()};
-  auto missing = VornAgentRunnerMain::runProcessWithEnvironment(
-      {}, "/bin/sh", {"-c", "true"}, dir_.path() + "/nowhere", 5, &confinement);
+  auto missing =
+      runConfined({}, "/bin/sh", {"-c", "true"}, dir_.path() + "/nowhere", 5, &confinement);
   EXPECT_TRUE(missing.error->starts_with("spawn_failed: cannot enter directory")) << *missing.error;
-  auto absent = VornAgentRunnerMain::runProcessWithEnvironment({}, "/no/such/program", {}, "", 5,
-                                                               &confinement);
+  auto absent = runConfined({}, "/no/such/program", {}, "", 5, &confinement);
   EXPECT_TRUE(absent.error->starts_with("spawn_failed: cannot run")) << *absent.error;
-  auto nul = VornAgentRunnerMain::runProcessWithEnvironment(
-      {}, "/bin/sh", {"-c", std::string("true\0; false", 13)}, "", 5, &confinement);
+  auto nul =
+      runConfined({}, "/bin/sh", {"-c", std::string("true\0; false", 13)}, "", 5, &confinement);
   EXPECT_TRUE(nul.error->find("NUL") != std::string::npos) << *nul.error;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -384,6 +385,34 @@ TEST(GitHooks, AHookThatNeverEndsIsStoppedWithItsGit) {
   auto ticks = repo.read(".git/ticks");
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(repo.read(".git/ticks"), ticks) << "the hook still writes";
+}
+
+// A git run stopped at its limit answers "timeout", as a shell does, whatever
+// git had printed (git itself ends on the terminate, and its exit status
+// says so): a commit held by its hook, and a diff whose clean filter never
+// ends.
+TEST(GitHooks, ARunStoppedAtItsLimitAnswersTimeout) {
+  GitRepo repo;
+  repo.write(".git/hooks/pre-commit", "#!/bin/sh\necho held >&2\nexec sleep 100\n");
+  repo.write("staged.txt", "s\n");
+  sh(repo.root(), "chmod +x .git/hooks/pre-commit && git add staged.txt");
+  repo.git("config filter.never.clean 'exec sleep 100'");
+  repo.write(".gitattributes", "README filter=never\n");
+  repo.write("README", "changed\n");
+  auto commit = request("git_commit", repo.root());
+  commit.message = "never";
+  commit.timeout = 5;
+  auto diff = request("git_diff", repo.root());
+  diff.timeout = 5;
+  auto committing = std::async(std::launch::async, [&] { return handle(commit); });
+  auto diffing = std::async(std::launch::async, [&] { return handle(diff); });
+  for (auto answer : {committing.get(), diffing.get()}) {
+    EXPECT_FALSE(answer.ok);
+    EXPECT_EQ(answer.error, "timeout");
+    EXPECT_EQ(answer.message, "timeout");
+    EXPECT_EQ(answer.exit_status, 15);
+    EXPECT_TRUE(answer.stdout_text && answer.stderr_text);
+  }
 }
 
 }  // namespace

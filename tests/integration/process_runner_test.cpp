@@ -18,12 +18,20 @@
 #include <vector>
 
 #include "agent-runner/process/process_runner.h"
-#include "agent-runner/process/shell.h"
+#include "agent-runner/protocol/answers.h"
+#include "agent-runner/protocol/dispatch.h"
 #include "common/unique_fd.h"
 
 namespace {
 
-using VornAgentRunnerMain::runProcess;
+using VornAgentRunnerMain::answerOf;
+
+// A run as the runner answers it.
+vorn::RunnerResponse runProcess(const std::string& executable,
+                                const std::vector<std::string>& arguments,
+                                const std::string& directory, double timeout) {
+  return answerOf(VornAgentRunnerMain::runProcess(executable, arguments, directory, timeout));
+}
 using Seconds = std::chrono::duration<double>;
 
 struct Timed {
@@ -48,7 +56,7 @@ vorn::RunnerResponse shellOp(std::optional<std::string> command,
   request.command = std::move(command);
   request.timeout = timeout;
   request.workspace_root = std::move(root);
-  return VornAgentRunnerMain::shell(request);
+  return VornAgentRunnerMain::handle(request);
 }
 
 // A fresh folder, removed with everything in it at the end of the test.
@@ -116,7 +124,7 @@ TEST(ProcessAnswer, SpawnFailuresCarryNoRunFields) {
 
 // An unkillable child cannot be made on purpose; the answer itself can.
 TEST(ProcessAnswer, StillRunningAnswersTimeout) {
-  auto r = VornAgentRunnerMain::answerFor(vorn::StillRunning{}, "o", "e");
+  auto r = answerOf(VornAgentRunnerMain::ProcessRun{vorn::StillRunning{}, "o", "e"});
   EXPECT_EQ(r.error, "timeout");
   EXPECT_EQ(r.exit_status, std::nullopt);
   EXPECT_EQ(r.stdout_text, "o");

@@ -25,6 +25,7 @@
 
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/process/shell.h"
+#include "agent-runner/protocol/answers.h"
 #include "tests/support/listeners.h"
 #include "tests/support/sandbox_scene.h"
 #include "tests/support/unprivileged.h"
@@ -245,15 +246,15 @@ void attempt(const Attempt& attack, const SandboxScene& scene, const std::string
                                               {"rootOnly", rootOnly}});
   auto before = vorn::testing::snapshotTree(scene.folder(),
                                             {scene.workspace(), scene.temp() + "/vorn-sandbox-"});
-  auto answer = VornAgentRunnerMain::runShell(
-      {.command = command, .directory = scene.workspace(), .timeout = 20});
+  auto answer = VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runShell(
+      {.command = command, .directory = scene.workspace(), .timeout = 20}));
   ASSERT_TRUE(answer.exit_status.has_value())
       << "the command did not run: " << answer.error.value_or("");
   if (attack.thenCommit) {
     auto committed = VornAgentRunnerMain::runGit({"commit", "--allow-empty", "-m", "after"},
                                                  scene.workspace(), 20);
     EXPECT_TRUE(vorn::testing::exists(scene.workspace() + "/hook-ran"))
-        << "the hook never ran: " << committed.stderr_text.value_or("");
+        << "the hook never ran: " << committed.err();
   }
   auto after = vorn::testing::snapshotTree(scene.folder(),
                                            {scene.workspace(), scene.temp() + "/vorn-sandbox-"});

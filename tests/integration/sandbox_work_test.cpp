@@ -9,6 +9,7 @@
 #include <string>
 
 #include "agent-runner/process/shell.h"
+#include "agent-runner/protocol/answers.h"
 #include "agent-runner/protocol/dispatch.h"
 #include "tests/support/listeners.h"
 #include "tests/support/sandbox_scene.h"
@@ -64,8 +65,8 @@ TEST_P(SandboxWork, Succeeds) {
   }
   vorn::testing::asRootInPrivateMounts(scene_.folder(), [&] {
     scene_.enterSandboxMode();
-    auto answer = VornAgentRunnerMain::runShell(
-        {.command = work.command, .directory = scene_.workspace(), .timeout = 120});
+    auto answer = VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runShell(
+        {.command = work.command, .directory = scene_.workspace(), .timeout = 120}));
     EXPECT_TRUE(answer.ok) << answer.error.value_or("") << answer.stderr_text.value_or("");
     EXPECT_NE(answer.stdout_text.value_or("").find(work.expected), std::string::npos)
         << answer.stdout_text.value_or("") << answer.stderr_text.value_or("");
@@ -82,11 +83,11 @@ TEST(SandboxWorkExtra, PytestWhereInstalled) {
   SandboxScene scene;
   vorn::testing::asRootInPrivateMounts(scene.folder(), [&] {
     scene.enterSandboxMode();
-    auto answer = VornAgentRunnerMain::runShell(
+    auto answer = VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runShell(
         {.command = "printf 'def test_one():\\n    assert 1\\n' > test_one.py && "
                     "/usr/bin/python3 -m pytest -q",
          .directory = scene.workspace(),
-         .timeout = 120});
+         .timeout = 120}));
     EXPECT_TRUE(answer.ok) << answer.stdout_text.value_or("") << answer.stderr_text.value_or("");
   });
 }
@@ -104,12 +105,12 @@ TEST(SandboxWorkExtra, NetworkWhenTheRequestAllowsIt) {
                           "socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b\"x\", "
                           "(\"127.0.0.1\", " +
                           std::to_string(udp.port()) + "))'";
-    auto allowed = VornAgentRunnerMain::runShell(
-        {.command = command, .directory = scene.workspace(), .timeout = 30, .allowNetwork = true});
+    auto allowed = VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runShell(
+        {.command = command, .directory = scene.workspace(), .timeout = 30, .allowNetwork = true}));
     EXPECT_EQ(allowed.stdout_text.value_or(""), "fetched body") << allowed.stderr_text.value_or("");
     EXPECT_EQ(udp.arrivals(), 1);
-    auto refused = VornAgentRunnerMain::runShell(
-        {.command = command, .directory = scene.workspace(), .timeout = 30});
+    auto refused = VornAgentRunnerMain::answerOf(VornAgentRunnerMain::runShell(
+        {.command = command, .directory = scene.workspace(), .timeout = 30}));
     EXPECT_EQ(refused.stdout_text.value_or(""), "");
     EXPECT_EQ(udp.arrivals(), 0);
   });

@@ -35,7 +35,7 @@ const std::set<std::string> kOperations = {"ping",
 
 TEST(OperationTable, HoldsExactlyTheOperations) {
   std::set<std::string> names;
-  for (const auto& entry : operationTable()) names.emplace(entry.name);
+  for (const auto& entry : operationTable()) names.emplace(entry.shape.name);
   EXPECT_EQ(names, kOperations);
   EXPECT_EQ(operationTable().size(), kOperations.size());
 }

@@ -7,6 +7,7 @@
 #include "agent-runner/git/diff_paths.h"
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/git/ref_names.h"
+#include "agent-runner/protocol/typed_requests.h"
 
 namespace {
 
@@ -84,6 +85,16 @@ TEST(RepositoryRelativePath, StripsTheRootOnly) {
   EXPECT_EQ(repositoryRelativePath("/w", "/w"), ".");
   EXPECT_EQ(repositoryRelativePath("/etc/x", "/"), "etc/x");
   EXPECT_EQ(repositoryRelativePath("/w2/x", "/w"), "/w2/x");
+}
+
+// A git operation's limit for the request, as its typed request and the
+// operation take it.
+double standardGitTimeout(vorn::RunnerRequest r) {
+  return limitOf(repositoryRequest(r, {}).timeout, kStandardGitLimit);
+}
+
+double timeLimit(std::optional<double> requested, double fallback, double minimum) {
+  return limitOf(requested.value_or(fallback), GitLimit{fallback, minimum});
 }
 
 TEST(TimeLimits, RaiseToTheMinimum) {

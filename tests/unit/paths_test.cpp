@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "agent-runner/protocol/dispatch.h"
 #include "agent-runner/workspace/authorize.h"
-#include "agent-runner/workspace/file_operations.h"
 #include "agent-runner/workspace/path_standardize.h"
 
 namespace {
@@ -17,6 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using VornAgentRunnerMain::authorize;
 using VornAgentRunnerMain::resolveRoot;
+
+// The file operation `op` on `request`, answered as the runner answers it.
+vorn::RunnerResponse answer(const char* op, vorn::RunnerRequest request) {
+  request.op = op;
+  return VornAgentRunnerMain::handle(std::move(request));
+}
 
 // Only homes matter for tilde expansion; nothing exists in this view.
 class FakeHomes final : public vorn::FileSystemView {
@@ -199,7 +205,7 @@ class FileOps : public testing::Test {
 
 TEST_F(FileOps, WriteCountsBytesAndCreatesParents) {
   for (auto [name, content, bytes] : {std::tuple{"empty", "", 0}, {"p/q/r.txt", "héllo", 6}}) {
-    auto r = VornAgentRunnerMain::writeFile(request(name, content));
+    auto r = answer("write_file", request(name, content));
     ASSERT_TRUE(r.ok) << *r.error;
     EXPECT_EQ(r.written_bytes, bytes);
     EXPECT_EQ(r.path, root_ + "/" + name);
@@ -209,14 +215,14 @@ TEST_F(FileOps, WriteCountsBytesAndCreatesParents) {
 }
 
 TEST_F(FileOps, WriteRequiresPathAndContent) {
-  EXPECT_EQ(VornAgentRunnerMain::writeFile(request(" \n", "x")).error, "path is required");
-  EXPECT_EQ(VornAgentRunnerMain::writeFile(request("f")).error, "content is required");
+  EXPECT_EQ(answer("write_file", request(" \n", "x")).error, "path is required");
+  EXPECT_EQ(answer("write_file", request("f")).error, "content is required");
 }
 
 TEST_F(FileOps, WriteOverADirectoryFailsAndLeavesItAlone) {
   fs::create_directories(root_ + "/d");
   writeText(root_ + "/d/keep", "k");
-  auto r = VornAgentRunnerMain::writeFile(request("d", "x"));
+  auto r = answer("write_file", request("d", "x"));
   EXPECT_TRUE(r.error->starts_with("write_failed: ")) << *r.error;
   EXPECT_EQ(readText(root_ + "/d/keep"), "k");
   EXPECT_EQ(leftovers(), std::vector<std::string>{});
@@ -225,7 +231,7 @@ TEST_F(FileOps, WriteOverADirectoryFailsAndLeavesItAlone) {
 TEST_F(FileOps, ReplacedFileKeepsItsMode) {
   writeText(root_ + "/f", "old");
   ::chmod((root_ + "/f").c_str(), 0640);
-  ASSERT_TRUE(VornAgentRunnerMain::writeFile(request("f", "new")).ok);
+  ASSERT_TRUE(answer("write_file", request("f", "new")).ok);
   struct stat st;
   ASSERT_EQ(::stat((root_ + "/f").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -235,7 +241,7 @@ TEST_F(FileOps, ReplacedFileKeepsItsMode) {
 TEST_F(FileOps, WriteGoesThroughALinkToItsTarget) {
   writeText(root_ + "/real.txt", "old");
   fs::create_symlink("real.txt", root_ + "/link");
-  auto r = VornAgentRunnerMain::writeFile(request("link", "new"));
+  auto r = answer("write_file", request("link", "new"));
   ASSERT_TRUE(r.ok) << *r.error;
   EXPECT_EQ(r.path, root_ + "/link");
   EXPECT_TRUE(fs::is_symlink(root_ + "/link"));
@@ -244,24 +250,24 @@ TEST_F(FileOps, WriteGoesThroughALinkToItsTarget) {
 
 TEST_F(FileOps, DanglingLinkOutsideIsRefused) {
   fs::create_symlink(base_ + "/out/new.txt", root_ + "/dl");
-  EXPECT_EQ(VornAgentRunnerMain::writeFile(request("dl", "x")).error, "path_outside_workspace");
+  EXPECT_EQ(answer("write_file", request("dl", "x")).error, "path_outside_workspace");
   EXPECT_FALSE(fs::exists(base_ + "/out/new.txt"));
   EXPECT_TRUE(fs::is_symlink(root_ + "/dl"));
   EXPECT_TRUE(fs::is_empty(base_ + "/out"));
 }
 
 TEST_F(FileOps, MkdirCreatesTreesButNotOverFiles) {
-  EXPECT_TRUE(VornAgentRunnerMain::mkdir(request("x/y/z")).ok);
-  EXPECT_TRUE(VornAgentRunnerMain::mkdir(request("x/y")).ok);
+  EXPECT_TRUE(answer("mkdir", request("x/y/z")).ok);
+  EXPECT_TRUE(answer("mkdir", request("x/y")).ok);
   EXPECT_TRUE(fs::is_directory(root_ + "/x/y/z"));
   writeText(root_ + "/file", "");
-  auto r = VornAgentRunnerMain::mkdir(request("file"));
+  auto r = answer("mkdir", request("file"));
   EXPECT_TRUE(r.error->starts_with("mkdir_failed: ")) << *r.error;
-  EXPECT_TRUE(VornAgentRunnerMain::mkdir(request("file/sub")).error->starts_with("mkdir_failed: "));
+  EXPECT_TRUE(answer("mkdir", request("file/sub")).error->starts_with("mkdir_failed: "));
 }
 
 TEST_F(FileOps, DeleteOfAMissingPathSucceeds) {
-  auto r = VornAgentRunnerMain::deleteFile(request("nothing"));
+  auto r = answer("delete_file", request("nothing"));
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.message, "deleted");
 }
@@ -271,22 +277,20 @@ TEST_F(FileOps, DeleteRemovesLinksNotWhatTheyPointAt) {
   fs::create_symlink(base_ + "/out/missing", root_ + "/dangling");
   fs::create_directories(root_ + "/tree/sub");
   fs::create_directory_symlink(base_ + "/out", root_ + "/tree/sub/out");
-  EXPECT_TRUE(VornAgentRunnerMain::deleteFile(request("dangling")).ok);
+  EXPECT_TRUE(answer("delete_file", request("dangling")).ok);
   EXPECT_FALSE(fs::exists(fs::symlink_status(root_ + "/dangling")));
-  EXPECT_TRUE(VornAgentRunnerMain::deleteFile(request("tree")).ok);
+  EXPECT_TRUE(answer("delete_file", request("tree")).ok);
   EXPECT_FALSE(fs::exists(fs::symlink_status(root_ + "/tree")));
   EXPECT_EQ(readText(base_ + "/out/secret"), "s");
 }
 
 TEST_F(FileOps, OnlyWriteHonoursExtraRoots) {
   const std::string extra = base_ + "/out";
-  auto w = VornAgentRunnerMain::writeFile(request(extra + "/f", "x", {extra}));
+  auto w = answer("write_file", request(extra + "/f", "x", {extra}));
   ASSERT_TRUE(w.ok) << *w.error;
-  EXPECT_EQ(VornAgentRunnerMain::writeFile(request(extra + "/g", "x")).error,
-            "path_outside_workspace");
-  EXPECT_EQ(VornAgentRunnerMain::mkdir(request(extra + "/d", {}, {extra})).error,
-            "path_outside_workspace");
-  EXPECT_EQ(VornAgentRunnerMain::deleteFile(request(extra + "/f", {}, {extra})).error,
+  EXPECT_EQ(answer("write_file", request(extra + "/g", "x")).error, "path_outside_workspace");
+  EXPECT_EQ(answer("mkdir", request(extra + "/d", {}, {extra})).error, "path_outside_workspace");
+  EXPECT_EQ(answer("delete_file", request(extra + "/f", {}, {extra})).error,
             "path_outside_workspace");
   EXPECT_EQ(readText(extra + "/f"), "x");
 }
