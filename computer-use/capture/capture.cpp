@@ -109,6 +109,10 @@ Outcome captureWindow(std::uint32_t windowId, ScreenCapture& screen) {
   auto captured = shareable.captureImage(*window, requestedSize(window->frame, scale));
   if (auto* failure = std::get_if<CaptureFailure>(&captured)) {
     if (failure->windowGone) return notShareable(std::to_string(windowId));
+    if (failure->notInView) {
+      return Failure{"unknown_root", "Window " + std::to_string(windowId) +
+                                         " is not shareable: " + failure->description + "."};
+    }
     return permissionRequired(failure->description);
   }
   const Image& image = std::get<Image>(captured);

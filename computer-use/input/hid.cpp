@@ -26,10 +26,18 @@ bool post(vorn::platform::InputDevice& input, std::span<const InputEvent> events
   return source && source->post(events);
 }
 
+// A desktop that cannot take input at all says why; otherwise the missing
+// permission is the reason.
+std::optional<Outcome> refusal(vorn::platform::InputDevice& input) {
+  if (auto reason = input.unsupported()) return refused(*reason);
+  if (!input.trusted()) return refused(kNotTrusted);
+  return std::nullopt;
+}
+
 }  // namespace
 
 Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
-  if (!input.trusted()) return refused(kNotTrusted);
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
   std::string normalized = normalizeKeyText(key);
   auto combination = parseKeyCombination(normalized);
   if (!combination) return refused("Unsupported key '" + std::string(key) + "'.");
@@ -42,7 +50,7 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
 }
 
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input) {
-  if (!input.trusted()) return refused(kNotTrusted);
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
   std::string name = vorn::text::lowercase(button);
   ButtonChoice choice = buttonNamed(name);
   const InputEvent events[] = {

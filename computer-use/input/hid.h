@@ -18,8 +18,9 @@ struct Outcome {
 
 /// Types one key combination (syntax in key_combination.h): key down and key
 /// up with the modifiers held around them. Refusals, in the order checked:
-/// "Accessibility is required in the helper process." when `input` is not
-/// trusted; "Unsupported key '<key as given>'." for a name outside the tables;
+/// the input device's own words when it cannot take input on this desktop at
+/// all (`InputDevice::unsupported`); "Accessibility is required in the helper
+/// process." when `input` is not trusted; "Unsupported key '<key as given>'." for a name outside the tables;
 /// "CGEventSource unavailable." when the events cannot be made or posted.
 /// Nothing is posted on a refusal. Success: "hid:" + the normalised text.
 Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
@@ -27,7 +28,7 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
 /// Clicks `button` once at (x, y), screen coordinates: pointer move, button
 /// down, button up, the latter two with click state 1. Any name but "right"
 /// and "middle" (after lowercasing) is the left button. Refusals: the
-/// accessibility text as above; "Failed to create mouse events." when the
+/// device's words and the accessibility text as above; "Failed to create mouse events." when the
 /// events cannot be made or posted. Success: "click_xy:" + the lowercased name
 /// as given + ":" + x + "," + y, each truncated toward zero.
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input);

@@ -34,6 +34,10 @@ class WindowServer {
   /// The on-screen windows, front to back, desktop elements excluded; nothing
   /// when the window server cannot be asked (no display, a broken connection).
   virtual std::optional<std::vector<WindowDescription>> onScreenWindows() = 0;
+  /// Why this desktop's windows cannot be listed at all (a window system the
+  /// helper does not support yet), in words for the caller; nothing when they
+  /// can. An empty list would tell the caller that no window is open.
+  virtual std::optional<std::string> unsupported() { return std::nullopt; }
 };
 
 class Applications {
@@ -132,6 +136,10 @@ class EventSource {
 class InputDevice {
  public:
   virtual ~InputDevice() = default;
+  /// Why input cannot be posted on this desktop at all, for a cause that is
+  /// no missing permission (a window system the helper does not support, one
+  /// that cannot be reached), in words for the caller; nothing when it can.
+  virtual std::optional<std::string> unsupported() { return std::nullopt; }
   /// Whether this process may post synthetic input at all.
   virtual bool trusted() = 0;
   /// A source for one operation's events, or null when none can be made.
@@ -176,6 +184,10 @@ struct Image {
 struct CaptureFailure {
   /// The window went away (unmapped or destroyed) while it was captured.
   bool windowGone = false;
+  /// The window is listed but not wholly in view (covered by another window,
+  /// partly off the screen, behind another tab), and this window system can
+  /// only capture what the screen shows; `description` says which.
+  bool notInView = false;
   /// The window system's words for what failed, valid UTF-8.
   std::string description;
 };

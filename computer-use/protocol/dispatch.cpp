@@ -43,6 +43,10 @@ Dictionary nullable(const std::optional<std::string>& text) {
   return text ? Dictionary(*text) : Dictionary(nullptr);
 }
 
+Dictionary failure(std::string_view error, std::string_view message) {
+  return {{"ok", false}, {"error", error}, {"message", message}};
+}
+
 Dictionary inputAnswer(const HID::Outcome& outcome) {
   return {{"ok", outcome.posted},
           {"outcome", outcome.posted ? "worked" : "didnt"},
@@ -57,6 +61,8 @@ Dictionary ping(const Dictionary&, Platform&) {
 }
 
 Dictionary listWindowsOperation(const Dictionary& request, Platform& platform) {
+  // An empty list would say that no window is open.
+  if (auto reason = platform.windows.unsupported()) return failure("unsupported", *reason);
   Dictionary windows = Dictionary::array();
   for (const auto& record : listWindows(limitArgument(request), platform)) {
     windows.push_back({{"pid", record.pid},
@@ -91,10 +97,6 @@ constexpr OperationEntry kOperations[] = {
     {"screenshot", Capture::capture},
 };
 // clang-format on
-
-Dictionary failure(std::string_view error, std::string_view message) {
-  return {{"ok", false}, {"error", error}, {"message", message}};
-}
 
 }  // namespace
 

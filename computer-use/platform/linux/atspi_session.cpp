@@ -96,6 +96,20 @@ bool AtspiSession::isProcessTrusted() {
   return *trusted_;
 }
 
+std::optional<std::int32_t> AtspiSession::pidOf(const std::string& busName) {
+  if (auto known = owner_.knownPid(busName)) return known;
+  if (!bus_ || expired()) return std::nullopt;
+  CallBatch batch(*bus_);
+  auto call = batch.add(kBusDaemon, "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s",
+                        busName.c_str());
+  batch.run(deadline_);
+  std::uint32_t answer = 0;
+  auto reply = batch.reply(call);
+  if (!reply || !reply->uint32(answer)) return std::nullopt;
+  owner_.rememberPid(busName, static_cast<std::int32_t>(answer));
+  return static_cast<std::int32_t>(answer);
+}
+
 AXElement AtspiSession::createApplication(std::int32_t pid) {
   auto none = std::make_shared<Element>(ObjectRef{});
   if (!isProcessTrusted()) return none;
@@ -234,8 +248,10 @@ void AtspiSession::fetch(const Plan& plan) {
                               }
                             },
                             [&](const char* key, const ObjectRef& parent) {
-                              if (std::string_view(key) == "Parent")
+                              if (std::string_view(key) == "Parent") {
                                 f.orphan = parent.path == kNullPath;
+                                f.parent = parent;
+                              }
                             });
         break;
       case kRole:
@@ -390,6 +406,35 @@ AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
   return batch.reply(call)->extents(box) ? kAXErrorSuccess : kAXErrorFailure;
 }
 
+AXError AtspiSession::screenExtents(const ObjectRef& ref, std::int32_t (&box)[4]) {
+  if (AXError e = extents(ref, box)) return e;
+  ScreenOffset offset;
+  if (AXError e = screenOffset(ref, offset)) return e;
+  box[0] += static_cast<std::int32_t>(offset.x);
+  box[1] += static_cast<std::int32_t>(offset.y);
+  return kAXErrorSuccess;
+}
+
+// The window is the ancestor whose parent is the application; its name and
+// the application's process pick the compositor's window.
+AXError AtspiSession::screenOffset(const ObjectRef& ref, ScreenOffset& offset) {
+  ElementOrigins* origins = owner_.origins();
+  if (origins == nullptr) return kAXErrorSuccess;
+  ObjectRef window = ref;
+  for (int level = 0; level < 64; ++level) {
+    const Facts& f = basics(window);
+    if (f.basicsError) return f.basicsError;
+    if (f.parent.path == kApplicationRoot || f.parent.path.empty()) break;
+    window = f.parent;
+  }
+  auto pid = pidOf(window.bus);
+  if (!pid) return kAXErrorCannotComplete;
+  auto found = origins->elementOffset(*pid, basics(window).name);
+  if (!found) return kAXErrorCannotComplete;
+  offset = *found;
+  return kAXErrorSuccess;
+}
+
 AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view attribute,
                                     AXValue& value) {
   const Element* e = elementOf(element);
@@ -414,7 +459,10 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
   }
   if (attribute == "AXPosition" || attribute == "AXSize") {
     std::int32_t box[4];
-    if (AXError err = extents(ref, box)) return err;
+    // Only a position needs the window's place on the screen.
+    if (AXError err = attribute == "AXPosition" ? screenExtents(ref, box) : extents(ref, box)) {
+      return err;
+    }
     if (attribute == "AXPosition") {
       value = AXPoint{static_cast<double>(box[0]), static_cast<double>(box[1])};
     } else {
@@ -484,7 +532,7 @@ AXError AtspiSession::scrollByPage(const ObjectRef& ref, bool down) {
   Facts& f = *facts;
   if (!isScrollable(f.role, has(f.states, kStateMultiLine))) return kAXErrorActionUnsupported;
   std::int32_t box[4];
-  if (AXError e = extents(ref, box)) return e;
+  if (AXError e = screenExtents(ref, box)) return e;
   // AT-SPI has no scrolling action: the wheel, over the element's centre.
   MouseEvent wheel{MouseEventType::kScrollWheel, box[0] + box[2] / 2.0, box[1] + box[3] / 2.0,
                    MouseButton::kLeft};
