@@ -29,7 +29,7 @@ bool post(vorn::platform::InputDevice& input, std::span<const InputEvent> events
 // A desktop that cannot take input at all says why; otherwise the missing
 // permission is the reason.
 std::optional<Outcome> refusal(vorn::platform::InputDevice& input) {
-  if (auto reason = input.unsupported()) return refused(*reason);
+  if (auto reason = input.inputUnsupported()) return refused(*reason);
   if (!input.trusted()) return refused(kNotTrusted);
   return std::nullopt;
 }

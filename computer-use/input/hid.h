@@ -19,7 +19,7 @@ struct Outcome {
 /// Types one key combination (syntax in key_combination.h): key down and key
 /// up with the modifiers held around them. Refusals, in the order checked:
 /// the input device's own words when it cannot take input on this desktop at
-/// all (`InputDevice::unsupported`); "Accessibility is required in the helper
+/// all (`InputDevice::inputUnsupported`); "Accessibility is required in the helper
 /// process." when `input` is not trusted; "Unsupported key '<key as given>'." for a name outside the tables;
 /// "CGEventSource unavailable." when the events cannot be made or posted.
 /// Nothing is posted on a refusal. Success: "hid:" + the normalised text.

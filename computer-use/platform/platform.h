@@ -37,7 +37,7 @@ class WindowServer {
   /// Why this desktop's windows cannot be listed at all (a window system the
   /// helper does not support yet), in words for the caller; nothing when they
   /// can. An empty list would tell the caller that no window is open.
-  virtual std::optional<std::string> unsupported() { return std::nullopt; }
+  virtual std::optional<std::string> windowsUnsupported() { return std::nullopt; }
 };
 
 class Applications {
@@ -139,7 +139,7 @@ class InputDevice {
   /// Why input cannot be posted on this desktop at all, for a cause that is
   /// no missing permission (a window system the helper does not support, one
   /// that cannot be reached), in words for the caller; nothing when it can.
-  virtual std::optional<std::string> unsupported() { return std::nullopt; }
+  virtual std::optional<std::string> inputUnsupported() { return std::nullopt; }
   /// Whether this process may post synthetic input at all.
   virtual bool trusted() = 0;
   /// A source for one operation's events, or null when none can be made.

@@ -62,7 +62,7 @@ Dictionary ping(const Dictionary&, Platform&) {
 
 Dictionary listWindowsOperation(const Dictionary& request, Platform& platform) {
   // An empty list would say that no window is open.
-  if (auto reason = platform.windows.unsupported()) return failure("unsupported", *reason);
+  if (auto reason = platform.windows.windowsUnsupported()) return failure("unsupported", *reason);
   Dictionary windows = Dictionary::array();
   for (const auto& record : listWindows(limitArgument(request), platform)) {
     windows.push_back({{"pid", record.pid},

@@ -25,7 +25,8 @@ namespace {
 // Below the screenshot's own 8 seconds, so that a compositor that never
 // answers still gets a failure of ours.
 constexpr std::chrono::milliseconds kCaptureBound{5000};
-constexpr std::string_view kScreencopyManager = "zwlr_screencopy_manager_v1";
+constexpr const char* kScreencopyManager = "zwlr_screencopy_manager_v1";
+constexpr const char* kScreencopyNeed = "the screencopy protocol (zwlr_screencopy_manager_v1)";
 
 CaptureFailure failed(std::string description) { return {.description = std::move(description)}; }
 CaptureFailure gone() { return {.windowGone = true, .description = "the window went away"}; }
@@ -172,11 +173,6 @@ class Content final : public ShareableContent {
   std::optional<CaptureFailure> bind() {
     const Global* manager = display_->find(kScreencopyManager);
     const Global* shm = display_->find(wl_shm_interface.name);
-    if (manager == nullptr || shm == nullptr) {
-      return failed(unsupportedCompositor(display_->compositor(), "screenshots",
-                                          "need the wlr-screencopy protocol (" +
-                                              std::string(kScreencopyManager) + ")"));
-    }
     managerVersion_ = std::min<std::uint32_t>(manager->version, 3);
     manager_ = static_cast<zwlr_screencopy_manager_v1*>(
         display_->bind(*manager, &zwlr_screencopy_manager_v1_interface, 3));
@@ -255,12 +251,16 @@ class Content final : public ShareableContent {
 
 std::variant<std::unique_ptr<ShareableContent>, CaptureFailure>
 ScreencopyCapture::shareableContent() {
-  if (!sway::socketPath()) {
-    return failed(unsupportedCompositor(describeCompositor(), "screenshots",
-                                        "need sway's IPC socket (SWAYSOCK) to find windows"));
-  }
   auto display = Display::connect(Clock::now() + kCaptureBound);
   if (!display) return failed(unreachableCompositor());
+  std::vector<std::string> needs;
+  if (!sway::socketPath()) needs.push_back(kSwayIpcNeed);
+  if (display->find(kScreencopyManager) == nullptr || display->find(wl_shm_interface.name) == nullptr) {
+    needs.push_back(kScreencopyNeed);
+  }
+  if (!needs.empty()) {
+    return failed(unsupportedCompositor(display->compositor(), "screenshots need", needs));
+  }
   auto tree = windows_.tree();
   if (!tree) return failed("sway's IPC does not answer");
   auto content = std::make_unique<Content>(windows_, std::move(*tree), std::move(display));

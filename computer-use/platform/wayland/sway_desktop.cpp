@@ -74,10 +74,11 @@ std::optional<std::vector<WindowDescription>> SwayDesktop::onScreenWindows() {
   return windows;
 }
 
-std::optional<std::string> SwayDesktop::unsupported() {
+std::optional<std::string> SwayDesktop::windowsUnsupported() {
   if (sway::socketPath()) return std::nullopt;
-  return unsupportedCompositor(describeCompositor(), "listing windows",
-                               "needs sway's IPC socket (SWAYSOCK)");
+  auto compositor = reachableCompositor();
+  if (!compositor) return unreachableCompositor();
+  return unsupportedCompositor(*compositor, "listing windows needs", {kSwayIpcNeed});
 }
 
 // What a tree tells of each process's app id, kept while the process lives.

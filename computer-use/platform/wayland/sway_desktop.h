@@ -32,7 +32,7 @@ class SwayDesktop final : public WindowServer, public Applications, public Eleme
 
   std::optional<std::vector<WindowDescription>> onScreenWindows() override;
   /// Without $SWAYSOCK: the compositor named, and sway's IPC as what it lacks.
-  std::optional<std::string> unsupported() override;
+  std::optional<std::string> windowsUnsupported() override;
   std::optional<std::string> bundleIdentifier(std::int32_t pid) override;
   /// Focuses the process's most recently focused window (sway switches to
   /// its workspace).

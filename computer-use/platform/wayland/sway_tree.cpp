@@ -186,7 +186,10 @@ Exposure exposure(const Tree& tree, const Window& window) {
                                  [&](const Output& o) { return inside(o.rect, content); });
   if (!onOneOutput) return Exposure::kOffScreen;
   for (const auto& other : tree.windows) {
-    if (other.id == window.id || !other.visible || !overlaps(other.outer, content)) continue;
+    if (other.id == window.id || !other.visible || !other.onCurrentWorkspace ||
+        !overlaps(other.outer, content)) {
+      continue;
+    }
     if (other.workspace != window.workspace || other.stacking > window.stacking) {
       return Exposure::kCovered;
     }

@@ -1,20 +1,46 @@
 #include "computer-use/platform/wayland/unsupported.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstring>
+
 #include "common/text.h"
+#include "common/unique_fd.h"
 #include "computer-use/platform/wayland/wayland_display.h"
 
 namespace vorn::platform::wayland {
 
 std::string unsupportedCompositor(std::string_view compositor, std::string_view what,
-                                  std::string_view needs) {
+                                  const std::vector<std::string>& needs) {
+  std::string joined;
+  for (std::size_t i = 0; i < needs.size(); ++i) {
+    if (i > 0) joined += i + 1 == needs.size() ? " and " : ", ";
+    joined += needs[i];
+  }
   return "The Wayland compositor " + std::string(compositor) + " is not supported: " +
-         std::string(what) + " " + std::string(needs) + ".";
+         std::string(what) + " " + joined + ".";
 }
 
 std::string unreachableCompositor() {
   // The path comes from the environment: any bytes at all.
   return "The Wayland compositor at " + text::toValidUtf8(socketPath().value_or("(none)")) +
          " cannot be reached.";
+}
+
+std::optional<std::string> reachableCompositor() {
+  auto path = socketPath();
+  if (!path) return std::nullopt;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path->size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid() ||
+      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    return std::nullopt;
+  }
+  return compositorName(fd.get()).value_or("unknown");
 }
 
 }  // namespace vorn::platform::wayland

@@ -59,8 +59,11 @@ void onCapabilities(void* data, wl_seat*, std::uint32_t capabilities) {
 
 const wl_seat_listener kSeatListener = {onCapabilities, nullptr};
 
-constexpr std::string_view kKeyboardManager = "zwp_virtual_keyboard_manager_v1";
-constexpr std::string_view kPointerManager = "zwlr_virtual_pointer_manager_v1";
+constexpr const char* kKeyboardManager = "zwp_virtual_keyboard_manager_v1";
+constexpr const char* kPointerManager = "zwlr_virtual_pointer_manager_v1";
+constexpr const char* kKeyboardNeed = "the virtual keyboard protocol (zwp_virtual_keyboard_manager_v1)";
+constexpr const char* kPointerNeed = "the virtual pointer protocol (zwlr_virtual_pointer_manager_v1)";
+constexpr const char* kSeatNeed = "a seat (wl_seat)";
 
 }  // namespace
 
@@ -73,11 +76,12 @@ class VirtualInput::Devices {
     const Global* seat = display->find(wl_seat_interface.name);
     const Global* keyboards = display->find(kKeyboardManager);
     const Global* pointers = display->find(kPointerManager);
-    if (seat == nullptr || keyboards == nullptr || pointers == nullptr) {
-      return unsupportedCompositor(
-          display->compositor(), "keys and clicks",
-          "need the virtual keyboard and virtual pointer protocols (" +
-              std::string(kKeyboardManager) + ", " + std::string(kPointerManager) + ")");
+    std::vector<std::string> needs;
+    if (keyboards == nullptr) needs.push_back(kKeyboardNeed);
+    if (pointers == nullptr) needs.push_back(kPointerNeed);
+    if (seat == nullptr) needs.push_back(kSeatNeed);
+    if (!needs.empty()) {
+      return unsupportedCompositor(display->compositor(), "keys and clicks need", needs);
     }
     std::unique_ptr<Devices> devices(new Devices(std::move(display)));
     if (!devices->make(*seat, *keyboards, *pointers, deadline)) return unreachableCompositor();
@@ -206,14 +210,14 @@ std::variant<VirtualInput::Devices*, std::string> VirtualInput::devices() {
   return devices_.get();
 }
 
-std::optional<std::string> VirtualInput::unsupported() {
+std::optional<std::string> VirtualInput::inputUnsupported() {
   std::lock_guard lock(mutex_);
   auto devices = this->devices();
   if (auto* reason = std::get_if<std::string>(&devices)) return *reason;
   return std::nullopt;
 }
 
-bool VirtualInput::trusted() { return !unsupported(); }
+bool VirtualInput::trusted() { return !inputUnsupported(); }
 
 std::unique_ptr<EventSource> VirtualInput::createEventSource() {
   std::unique_lock lock(mutex_);

@@ -32,7 +32,7 @@ class VirtualInput final : public InputDevice {
 
   /// Why no input can be posted: no compositor answers, or it offers neither
   /// protocol (named, with the compositor's process name).
-  std::optional<std::string> unsupported() override;
+  std::optional<std::string> inputUnsupported() override;
   bool trusted() override;
   /// Holds the devices until it is dropped, so one operation's events never
   /// interleave with another's.

@@ -5,14 +5,11 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <wayland-client.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
-#include "common/unique_fd.h"
 #include "computer-use/platform/linux/proc.h"
 
 namespace vorn::platform::wayland {
@@ -67,22 +64,6 @@ std::optional<std::string> compositorName(int socket) {
     return std::nullopt;
   }
   return linux_proc::processName(peer.pid);
-}
-
-std::string describeCompositor() {
-  auto path = socketPath();
-  if (!path) return "unknown";
-  std::string fallback = path->substr(path->rfind('/') + 1);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path->size() >= sizeof address.sun_path) return fallback;
-  std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid() ||
-      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    return fallback;
-  }
-  return compositorName(fd.get()).value_or(fallback);
 }
 
 std::unique_ptr<Display> Display::connect(Clock::time_point deadline) {

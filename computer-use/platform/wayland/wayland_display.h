@@ -76,8 +76,4 @@ class Display {
   std::vector<Global> globals_;
 };
 
-/// The compositor's name for messages, without connecting when the socket
-/// cannot be reached: its process name, else the socket's name.
-std::string describeCompositor();
-
 }  // namespace vorn::platform::wayland
