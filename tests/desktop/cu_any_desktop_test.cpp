@@ -171,6 +171,25 @@ TEST_F(AnyDesktop, KeysReachTheFocusedEntryWithTheirModifiers) {
   EXPECT_TRUE(text("xA"));
 }
 
+// A serving helper keeps its input devices: every key of a burst arrives,
+// in order.
+TEST_F(AnyDesktop, AServingHelpersKeysAllArrive) {
+  FixtureApp app({});
+  ASSERT_TRUE(app.ready());
+  ASSERT_EQ(ask(element(app, {{"op", "perform"}, {"action", "focus"}, {"role", "AXTextField"},
+                              {"prefer_background", false}}))["ok"],
+            true);
+  std::string lines;
+  for (const char* key : {"x", "c", "shift+z", "v", "a"}) {
+    lines += json{{"op", "keypress"}, {"key", key}}.dump() + "\n";
+  }
+  auto r = runProgram(kHelper, {{"--serve"}}, lines);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(app.waitFor([](const json& e) {
+    return isEvent(e, "text-changed") && e.value("text", "") == "xcZva";
+  })) << r.out;
+}
+
 TEST_F(AnyDesktop, ClicksLandWhereTheScreenShowsTheButton) {
   FixtureApp app({});
   ASSERT_TRUE(app.ready());
@@ -271,7 +290,10 @@ TEST_F(WaylandDesktop, XWaylandWindowsAreListedAndDrivenBesideNativeOnes) {
   ASSERT_TRUE(native.ready() && x11.ready());
   ASSERT_NE(x11.window("main"), 0u);  // an X11 client indeed
 
-  json answer = ask({{"op", "list_windows"}, {"limit", 100}});
+  // sway's socket is found beside its Wayland socket when SWAYSOCK is unset.
+  auto listed = runProgram(kHelper, {{"--json", R"({"op":"list_windows","limit":100})"}, {},
+                                     {"SWAYSOCK"}});
+  json answer = json::parse(listed.out, nullptr, false);
   std::map<pid_t, std::vector<json>> byPid;
   for (const auto& w : answer["windows"]) byPid[w["pid"].get<pid_t>()].push_back(w);
   ASSERT_EQ(byPid[native.pid()].size(), 1u) << answer;

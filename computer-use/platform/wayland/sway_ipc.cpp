@@ -2,11 +2,14 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "computer-use/platform/wayland/wayland_display.h"
 
 namespace vorn::platform::wayland::sway {
 namespace {
@@ -62,8 +65,28 @@ bool receiveAll(int fd, char* into, std::size_t size, Clock::time_point deadline
 
 std::optional<std::string> socketPath() {
   const char* path = std::getenv("SWAYSOCK");
-  if (path == nullptr || *path == '\0') return std::nullopt;
-  return std::string(path);
+  if (path != nullptr && *path != '\0') return std::string(path);
+  // sway names its socket after its user and process, in the folder of its
+  // Wayland socket: the peer of that socket tells both.
+  auto wayland = wayland::socketPath();
+  if (!wayland) return std::nullopt;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (wayland->size() >= sizeof address.sun_path) return std::nullopt;
+  std::memcpy(address.sun_path, wayland->c_str(), wayland->size() + 1);
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (!fd.valid() ||
+      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    return std::nullopt;
+  }
+  std::string candidate = wayland->substr(0, wayland->rfind('/') + 1) + "sway-ipc." +
+                          std::to_string(peer.uid) + "." + std::to_string(peer.pid) + ".sock";
+  struct stat st {};
+  if (::stat(candidate.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return std::nullopt;
+  return candidate;
 }
 
 std::optional<Ipc> Ipc::connect(const std::string& path) {

@@ -21,7 +21,9 @@ enum class Message : std::uint32_t {
   kGetTree = 4,
 };
 
-/// The socket $SWAYSOCK names; nothing when it is not set.
+/// The socket $SWAYSOCK names; without it, the one sway made beside its
+/// Wayland socket ($WAYLAND_DISPLAY) when the compositor there is sway.
+/// Nothing when there is neither.
 std::optional<std::string> socketPath();
 
 /// One connection to sway. Requests are answered in order; no events are
