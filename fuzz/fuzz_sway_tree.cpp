@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   // The reply header reader takes the first 14 bytes.
   if (auto header = sway::parseHeader(bytes.substr(0, 14))) {
-    if (sway::header(static_cast<sway::Message>(header->type), header->length) != bytes.substr(0, 14)) {
+    if (sway::header(static_cast<sway::Message>(header->type), header->length) !=
+        bytes.substr(0, 14)) {
       std::abort();
     }
   }
@@ -38,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sway::findWindow(*tree, w.id) == nullptr) std::abort();
     if (w.pid) {
       auto pid = static_cast<std::int32_t>(*w.pid);
-      const sway::Window* chosen = vorn::platform::wayland::windowOf(*tree, pid, w.title.value_or(""));
+      const sway::Window* chosen =
+          vorn::platform::wayland::windowOf(*tree, pid, w.title.value_or(""));
       if (chosen != nullptr && chosen->pid != pid) std::abort();
     }
   }

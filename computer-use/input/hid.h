@@ -20,9 +20,9 @@ struct Outcome {
 /// up with the modifiers held around them. Refusals, in the order checked:
 /// the input device's own words when it cannot take input on this desktop at
 /// all (`InputDevice::inputUnsupported`); "Accessibility is required in the helper
-/// process." when `input` is not trusted; "Unsupported key '<key as given>'." for a name outside the tables;
-/// "CGEventSource unavailable." when the events cannot be made or posted.
-/// Nothing is posted on a refusal. Success: "hid:" + the normalised text.
+/// process." when `input` is not trusted; "Unsupported key '<key as given>'." for a name outside
+/// the tables; "CGEventSource unavailable." when the events cannot be made or posted. Nothing is
+/// posted on a refusal. Success: "hid:" + the normalised text.
 Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
 
 /// Clicks `button` once at (x, y), screen coordinates: pointer move, button

@@ -131,8 +131,8 @@ TEST_F(AnyDesktop, ListsEachWindowOnceWithItsOwnerFrontToBack) {
 
   // The helper's own activation brings each to the front of the listing.
   for (const FixtureApp* app : {&first, &second, &first}) {
-    json focus = {{"op", "perform"},     {"action", "focus"},   {"pid", app->pid()},
-                  {"ref", "@e99"},       {"role", "AXTextField"}, {"prefer_background", false}};
+    json focus = {{"op", "perform"}, {"action", "focus"},     {"pid", app->pid()},
+                  {"ref", "@e99"},   {"role", "AXTextField"}, {"prefer_background", false}};
     ASSERT_EQ(ask(focus).value("ok", false), true);
     json front = ask({{"op", "list_windows"}, {"limit", 1}});
     ASSERT_EQ(front["windows"].size(), 1u) << front;
@@ -148,19 +148,22 @@ TEST_F(AnyDesktop, KeysReachTheFocusedEntryWithTheirModifiers) {
       return isEvent(e, "text-changed") && e.value("text", "") == expected;
     });
   };
-  ASSERT_EQ(ask(element(app, {{"op", "perform"}, {"action", "settext"}, {"role", "AXTextField"},
+  ASSERT_EQ(ask(element(app, {{"op", "perform"},
+                              {"action", "settext"},
+                              {"role", "AXTextField"},
                               {"text", "hello"}}))["ok"],
             true);
   ASSERT_TRUE(text("hello"));
-  ASSERT_EQ(ask(element(app, {{"op", "perform"}, {"action", "focus"}, {"role", "AXTextField"},
+  ASSERT_EQ(ask(element(app, {{"op", "perform"},
+                              {"action", "focus"},
+                              {"role", "AXTextField"},
                               {"prefer_background", false}}))["ok"],
             true);
 
   // A shortcut, then plain keys and a shifted letter.
   EXPECT_EQ(ask({{"op", "keypress"}, {"key", "ctrl+a"}})["message"], "hid:ctrl+a");
-  auto selectAll = app.waitFor([](const json& e) {
-    return isEvent(e, "key-press") && e.value("keyname", "") == "a";
-  });
+  auto selectAll = app.waitFor(
+      [](const json& e) { return isEvent(e, "key-press") && e.value("keyname", "") == "a"; });
   ASSERT_TRUE(selectAll);
   EXPECT_EQ((*selectAll)["modifiers"], json::array({"control"}));
   EXPECT_EQ(ask({{"op", "keypress"}, {"key", "delete"}})["ok"], true);
@@ -176,7 +179,9 @@ TEST_F(AnyDesktop, KeysReachTheFocusedEntryWithTheirModifiers) {
 TEST_F(AnyDesktop, AServingHelpersKeysAllArrive) {
   FixtureApp app({});
   ASSERT_TRUE(app.ready());
-  ASSERT_EQ(ask(element(app, {{"op", "perform"}, {"action", "focus"}, {"role", "AXTextField"},
+  ASSERT_EQ(ask(element(app, {{"op", "perform"},
+                              {"action", "focus"},
+                              {"role", "AXTextField"},
                               {"prefer_background", false}}))["ok"],
             true);
   std::string lines;
@@ -199,14 +204,15 @@ TEST_F(AnyDesktop, ClicksLandWhereTheScreenShowsTheButton) {
   EXPECT_EQ(answer["ok"], true) << answer;
   EXPECT_TRUE(app.waitFor([](const json& e) {
     return isEvent(e, "clicked") && e.value("widget", "") == "button";
-  })) << x << "," << y << " " << json(app.events()).dump();
+  })) << x
+      << "," << y << " " << json(app.events()).dump();
 }
 
 TEST_F(AnyDesktop, ElementActionsFindTheElementsCentreAndScroll) {
   FixtureApp app({});
   ASSERT_TRUE(app.ready());
-  json press = element(app, {{"op", "perform"}, {"action", "press"}, {"role", "AXButton"},
-                             {"title", "Press Me"}});
+  json press = element(
+      app, {{"op", "perform"}, {"action", "press"}, {"role", "AXButton"}, {"title", "Press Me"}});
   EXPECT_EQ(ask(press)["ok"], true);
   EXPECT_TRUE(app.waitFor([](const json& e) { return isEvent(e, "clicked"); }));
 
@@ -215,9 +221,8 @@ TEST_F(AnyDesktop, ElementActionsFindTheElementsCentreAndScroll) {
   press["button"] = "right";
   json answer = ask(press);
   EXPECT_EQ(answer["ok"], true) << answer;
-  auto down = app.waitFor([](const json& e) {
-    return isEvent(e, "button-press") && e.value("button", 0) == 3;
-  });
+  auto down = app.waitFor(
+      [](const json& e) { return isEvent(e, "button-press") && e.value("button", 0) == 3; });
   ASSERT_TRUE(down);
   auto [cx, cy] = app.centreOf("button");
   EXPECT_NEAR((*down)["x"].get<int>(), cx, 2) << *down;
@@ -225,9 +230,8 @@ TEST_F(AnyDesktop, ElementActionsFindTheElementsCentreAndScroll) {
 
   json scroll = element(app, {{"op", "perform"}, {"action", "scroll"}, {"role", "AXTextArea"}});
   EXPECT_EQ(ask(scroll)["ok"], true);
-  EXPECT_TRUE(app.waitFor([](const json& e) {
-    return isEvent(e, "scrolled") && e.value("value", 0.0) > 0;
-  }));
+  EXPECT_TRUE(app.waitFor(
+      [](const json& e) { return isEvent(e, "scrolled") && e.value("value", 0.0) > 0; }));
 }
 
 // The colour of one pixel as ImageMagick reads it, e.g. "srgb(255,0,0)".
@@ -260,7 +264,8 @@ TEST_F(AnyDesktop, AScreenshotOfAWindowInViewHoldsItsPixels) {
 class WaylandDesktop : public testing::Test {
  protected:
   void SetUp() override {
-    if (!haveWaylandDesktop()) GTEST_SKIP() << "needs a desktop: run under scripts/with-desktop --wayland";
+    if (!haveWaylandDesktop())
+      GTEST_SKIP() << "needs a desktop: run under scripts/with-desktop --wayland";
   }
 };
 
@@ -291,8 +296,8 @@ TEST_F(WaylandDesktop, XWaylandWindowsAreListedAndDrivenBesideNativeOnes) {
   ASSERT_NE(x11.window("main"), 0u);  // an X11 client indeed
 
   // sway's socket is found beside its Wayland socket when SWAYSOCK is unset.
-  auto listed = runProgram(kHelper, {{"--json", R"({"op":"list_windows","limit":100})"}, {},
-                                     {"SWAYSOCK"}});
+  auto listed =
+      runProgram(kHelper, {{"--json", R"({"op":"list_windows","limit":100})"}, {}, {"SWAYSOCK"}});
   json answer = json::parse(listed.out, nullptr, false);
   std::map<pid_t, std::vector<json>> byPid;
   for (const auto& w : answer["windows"]) byPid[w["pid"].get<pid_t>()].push_back(w);
@@ -306,13 +311,13 @@ TEST_F(WaylandDesktop, XWaylandWindowsAreListedAndDrivenBesideNativeOnes) {
 
   // Its button's centre, clicked through the compositor: an X11 client's
   // positions are XWayland's root, which is the compositor's layout.
-  json click = {{"op", "perform"}, {"action", "click"},     {"button", "middle"},
-                {"pid", x11.pid()}, {"ref", "@e99"},          {"role", "AXButton"},
+  json click = {{"op", "perform"},     {"action", "click"},
+                {"button", "middle"},  {"pid", x11.pid()},
+                {"ref", "@e99"},       {"role", "AXButton"},
                 {"title", "Press Me"}, {"window_title", "X11 Fixture"}};
   EXPECT_EQ(ask(click)["ok"], true);
-  auto down = x11.waitFor([](const json& e) {
-    return isEvent(e, "button-press") && e.value("button", 0) == 2;
-  });
+  auto down = x11.waitFor(
+      [](const json& e) { return isEvent(e, "button-press") && e.value("button", 0) == 2; });
   ASSERT_TRUE(down);
   // Within the window: the fixture's root coordinates may predate sway's
   // placing of the window.

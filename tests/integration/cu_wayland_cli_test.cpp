@@ -24,17 +24,21 @@ const std::string kHelper = VORN_COMPUTER_USE;
 
 // An X11 display is there too (XWayland's, say): it must not be used.
 ProgramRun ask(const std::string& request, const std::string& waylandDisplay) {
-  return runProgram(kHelper, {{"--json", request},
-                              {"WAYLAND_DISPLAY=" + waylandDisplay, "DISPLAY=:4242"},
-                              {"SWAYSOCK"}});
+  return runProgram(
+      kHelper,
+      {{"--json", request}, {"WAYLAND_DISPLAY=" + waylandDisplay, "DISPLAY=:4242"}, {"SWAYSOCK"}});
 }
 
 std::string didnt(const std::string& message) {
-  return R"({"message":")" + message + R"(","ok":false,"outcome":"didnt"})" "\n";
+  return R"({"message":")" + message +
+         R"(","ok":false,"outcome":"didnt"})"
+         "\n";
 }
 
 std::string failure(const std::string& error, const std::string& message) {
-  return R"({"error":")" + error + R"(","message":")" + message + R"(","ok":false})" "\n";
+  return R"({"error":")" + error + R"(","message":")" + message +
+         R"(","ok":false})"
+         "\n";
 }
 
 const std::string kScreenshotPrefix = "Screen Recording is required in the helper: ";
@@ -52,10 +56,10 @@ TEST(CliWayland, ACompositorThatIsNotThereIsNamedInEveryAnswer) {
             failure("permission_required", kScreenshotPrefix + gone));
   EXPECT_EQ(ask(R"({"op":"ping"})", socket).status, 0);
   // A bare name lies in the runtime folder.
-  ProgramRun named = runProgram(
-      kHelper, {{"--json", R"({"op":"keypress","key":"a"})"},
-                {"WAYLAND_DISPLAY=wayland-77", "XDG_RUNTIME_DIR=/nonexistent/run"},
-                {"SWAYSOCK"}});
+  ProgramRun named =
+      runProgram(kHelper, {{"--json", R"({"op":"keypress","key":"a"})"},
+                           {"WAYLAND_DISPLAY=wayland-77", "XDG_RUNTIME_DIR=/nonexistent/run"},
+                           {"SWAYSOCK"}});
   EXPECT_EQ(named.out,
             didnt("The Wayland compositor at /nonexistent/run/wayland-77 cannot be reached."));
 }

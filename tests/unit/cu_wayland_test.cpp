@@ -58,15 +58,24 @@ json view(std::int64_t id, std::int64_t pid, const char* title, json outer, int 
 
 json workspace(std::int64_t id, const char* name, json tiled, json floating, json focus) {
   // Workspaces report fullscreen mode 1 of their own; it must not count.
-  return {{"id", id},          {"type", "workspace"},      {"name", name},
-          {"nodes", tiled},    {"floating_nodes", floating}, {"focus", focus},
+  return {{"id", id},
+          {"type", "workspace"},
+          {"name", name},
+          {"nodes", tiled},
+          {"floating_nodes", floating},
+          {"focus", focus},
           {"fullscreen_mode", 1}};
 }
 
 json output(std::int64_t id, const char* name, json r, const char* current, json workspaces,
             json focus) {
-  return {{"id", id},         {"type", "output"}, {"name", name},         {"rect", r},
-          {"scale", 2.0},     {"current_workspace", current}, {"nodes", workspaces},
+  return {{"id", id},
+          {"type", "output"},
+          {"name", name},
+          {"rect", r},
+          {"scale", 2.0},
+          {"current_workspace", current},
+          {"nodes", workspaces},
           {"focus", focus}};
 }
 
@@ -97,10 +106,10 @@ json desktop() {
                        {view(20, 100, "Twenty", rect(100, 100, 300, 200), 25),
                         view(21, 103, "TwentyOne", rect(300, 150, 300, 200), 25)},
                        {12, 21, 5, 20});
-  json two = workspace(6, "2", {view(30, 100, "Thirty", rect(0, 0, 1280, 1024))}, json::array(),
-                       {30});
-  json three = workspace(7, "3", {view(40, 104, "Forty", rect(1280, 0, 800, 600))}, json::array(),
-                         {40});
+  json two =
+      workspace(6, "2", {view(30, 100, "Thirty", rect(0, 0, 1280, 1024))}, json::array(), {30});
+  json three =
+      workspace(7, "3", {view(40, 104, "Forty", rect(1280, 0, 800, 600))}, json::array(), {40});
   return root({output(3, "A", rect(0, 0, 1280, 1024), "1", {one, two}, {4, 6}),
                output(8, "B", rect(1280, 0, 800, 600), "3", {three}, {7})},
               {8, 3});
@@ -152,11 +161,10 @@ TEST(SwayTree, XWaylandWindowsCarryTheirClass) {
   x.erase("app_id");
   x["window"] = 2097167;
   x["window_properties"] = {{"class", "XTerm"}, {"instance", "xterm"}};
-  auto tree = sway::parseTree(
-      root({output(3, "A", rect(0, 0, 100, 100), "1",
-                   {workspace(4, "1", {x}, json::array(), {50})}, {4})},
-           {3})
-          .dump());
+  auto tree = sway::parseTree(root({output(3, "A", rect(0, 0, 100, 100), "1",
+                                           {workspace(4, "1", {x}, json::array(), {50})}, {4})},
+                                   {3})
+                                  .dump());
   ASSERT_TRUE(tree);
   const auto& w = byId(*tree, 50);
   EXPECT_TRUE(w.xwayland);
@@ -194,11 +202,11 @@ TEST(SwayTree, DeepTreesStopAtTheDepthBound) {
   for (int i = 0; i < 400; ++i) {
     node = {{"id", 1000 + i}, {"type", "con"}, {"nodes", {node}}, {"focus", json::array()}};
   }
-  auto tree = sway::parseTree(
-      root({output(3, "A", rect(0, 0, 100, 100), "1",
-                   {workspace(4, "1", {node}, json::array(), json::array())}, {4})},
-           {3})
-          .dump());
+  auto tree =
+      sway::parseTree(root({output(3, "A", rect(0, 0, 100, 100), "1",
+                                   {workspace(4, "1", {node}, json::array(), json::array())}, {4})},
+                           {3})
+                          .dump());
   ASSERT_TRUE(tree);
   EXPECT_TRUE(tree->windows.empty());
 }
@@ -263,21 +271,30 @@ TEST(InputPlan, ModifiersAreHeldAroundTheKeyAndReleasedInReverse) {
   auto plan = planRequests(events, {0, 0, 100, 100});
   ASSERT_TRUE(plan);
   const std::uint32_t shift = keymap::kShiftMask, super = keymap::kSuperMask;
-  EXPECT_EQ(*plan, (std::vector<DeviceRequest>{
-                       KeyRequest{KEY_LEFTSHIFT, true}, ModifiersRequest{shift},
-                       KeyRequest{KEY_LEFTMETA, true}, ModifiersRequest{shift | super},
-                       KeyRequest{KEY_Z, true}, KeyRequest{KEY_Z, false},
-                       KeyRequest{KEY_LEFTMETA, false}, ModifiersRequest{shift},
-                       KeyRequest{KEY_LEFTSHIFT, false}, ModifiersRequest{0}}));
+  EXPECT_EQ(*plan,
+            (std::vector<DeviceRequest>{
+                KeyRequest{KEY_LEFTSHIFT, true}, ModifiersRequest{shift},
+                KeyRequest{KEY_LEFTMETA, true}, ModifiersRequest{shift | super},
+                KeyRequest{KEY_Z, true}, KeyRequest{KEY_Z, false}, KeyRequest{KEY_LEFTMETA, false},
+                ModifiersRequest{shift}, KeyRequest{KEY_LEFTSHIFT, false}, ModifiersRequest{0}}));
 }
 
 TEST(InputPlan, EveryKeyHasItsUsLayoutCodeAndTheMasksAreDistinct) {
   const std::pair<Key, std::uint32_t> keys[] = {
-      {Key::kA, KEY_A},          {Key::kC, KEY_C},         {Key::kV, KEY_V},
-      {Key::kX, KEY_X},          {Key::kZ, KEY_Z},         {Key::kReturn, KEY_ENTER},
-      {Key::kTab, KEY_TAB},      {Key::kSpace, KEY_SPACE}, {Key::kDelete, KEY_BACKSPACE},
-      {Key::kEscape, KEY_ESC},   {Key::kLeftArrow, KEY_LEFT}, {Key::kRightArrow, KEY_RIGHT},
-      {Key::kUpArrow, KEY_UP},   {Key::kDownArrow, KEY_DOWN},
+      {Key::kA, KEY_A},
+      {Key::kC, KEY_C},
+      {Key::kV, KEY_V},
+      {Key::kX, KEY_X},
+      {Key::kZ, KEY_Z},
+      {Key::kReturn, KEY_ENTER},
+      {Key::kTab, KEY_TAB},
+      {Key::kSpace, KEY_SPACE},
+      {Key::kDelete, KEY_BACKSPACE},
+      {Key::kEscape, KEY_ESC},
+      {Key::kLeftArrow, KEY_LEFT},
+      {Key::kRightArrow, KEY_RIGHT},
+      {Key::kUpArrow, KEY_UP},
+      {Key::kDownArrow, KEY_DOWN},
   };
   for (auto [key, code] : keys) {
     const InputEvent down[] = {KeyboardEvent{key, true}};
@@ -285,8 +302,8 @@ TEST(InputPlan, EveryKeyHasItsUsLayoutCodeAndTheMasksAreDistinct) {
               (std::vector<DeviceRequest>{KeyRequest{code, true}}))
         << static_cast<int>(key);
   }
-  std::uint32_t all = keymap::kShiftMask | keymap::kControlMask | keymap::kAltMask |
-                      keymap::kSuperMask;
+  std::uint32_t all =
+      keymap::kShiftMask | keymap::kControlMask | keymap::kAltMask | keymap::kSuperMask;
   EXPECT_EQ(std::popcount(all), 4);
   const InputEvent unknown[] = {KeyboardEvent{static_cast<Key>(99), true}};
   EXPECT_FALSE(planRequests(unknown, {0, 0, 1, 1}));
@@ -300,10 +317,9 @@ TEST(InputPlan, AClickMovesOnceAndEachButtonEventEndsAFrame) {
   // A layout that starts left of and above the origin.
   auto plan = planRequests(click, {-100, -10, 300, 200});
   ASSERT_TRUE(plan);
-  EXPECT_EQ(*plan, (std::vector<DeviceRequest>{
-                       MotionRequest{210, 30, 300, 200}, FrameRequest{},
-                       ButtonRequest{BTN_RIGHT, true}, FrameRequest{},
-                       ButtonRequest{BTN_RIGHT, false}, FrameRequest{}}));
+  EXPECT_EQ(*plan, (std::vector<DeviceRequest>{MotionRequest{210, 30, 300, 200}, FrameRequest{},
+                                               ButtonRequest{BTN_RIGHT, true}, FrameRequest{},
+                                               ButtonRequest{BTN_RIGHT, false}, FrameRequest{}}));
 }
 
 TEST(InputPlan, WheelStepsGoOneAFrame) {
@@ -311,11 +327,11 @@ TEST(InputPlan, WheelStepsGoOneAFrame) {
   wheel.wheelDown = 2;
   wheel.wheelRight = -1;
   const InputEvent events[] = {wheel};
-  EXPECT_EQ(planRequests(events, {0, 0, 10, 10}),
-            (std::vector<DeviceRequest>{MotionRequest{5, 5, 10, 10}, FrameRequest{},
-                                        WheelRequest{true, true}, FrameRequest{},
-                                        WheelRequest{true, true}, FrameRequest{},
-                                        WheelRequest{false, false}, FrameRequest{}}));
+  EXPECT_EQ(
+      planRequests(events, {0, 0, 10, 10}),
+      (std::vector<DeviceRequest>{
+          MotionRequest{5, 5, 10, 10}, FrameRequest{}, WheelRequest{true, true}, FrameRequest{},
+          WheelRequest{true, true}, FrameRequest{}, WheelRequest{false, false}, FrameRequest{}}));
 }
 
 TEST(InputPlan, PointsOffTheLayoutOrNotFiniteSendNothing) {
@@ -327,8 +343,8 @@ TEST(InputPlan, PointsOffTheLayoutOrNotFiniteSendNothing) {
                                  MouseEvent{MouseEventType::kMouseMoved, x, y, MouseButton::kLeft}};
     EXPECT_FALSE(planRequests(events, layout)) << x << "," << y;
   }
-  const InputEvent corner[] = {MouseEvent{MouseEventType::kMouseMoved, 1279.9, 1023.5,
-                                          MouseButton::kLeft}};
+  const InputEvent corner[] = {
+      MouseEvent{MouseEventType::kMouseMoved, 1279.9, 1023.5, MouseButton::kLeft}};
   EXPECT_TRUE(planRequests(corner, layout));
   const InputEvent anywhere[] = {MouseEvent{MouseEventType::kMouseMoved, 0, 0, MouseButton::kLeft}};
   EXPECT_FALSE(planRequests(anywhere, Frame{}));  // no outputs at all
@@ -338,7 +354,7 @@ TEST(InputPlan, PointsOffTheLayoutOrNotFiniteSendNothing) {
 
 TEST(ScreencopyPixels, ChannelOrderStrideAndRowOrderFollowTheBuffer) {
   // Two rows of two pixels, with four bytes of padding per row.
-  const std::uint8_t buffer[] = {1, 2, 3, 0, 4, 5, 6, 0, 9, 9, 9, 9,    //
+  const std::uint8_t buffer[] = {1, 2, 3, 0, 4,  5,  6,  0, 9, 9, 9, 9,  //
                                  7, 8, 9, 0, 10, 11, 12, 0, 9, 9, 9, 9};
   auto xrgb = imageFromBuffer(buffer, WL_SHM_FORMAT_XRGB8888, {2, 2}, 12, false);
   ASSERT_TRUE(xrgb);

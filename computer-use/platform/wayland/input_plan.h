@@ -52,9 +52,8 @@ struct FrameRequest {
   bool operator==(const FrameRequest&) const = default;
 };
 
-using DeviceRequest =
-    std::variant<KeyRequest, ModifiersRequest, MotionRequest, ButtonRequest, WheelRequest,
-                 FrameRequest>;
+using DeviceRequest = std::variant<KeyRequest, ModifiersRequest, MotionRequest, ButtonRequest,
+                                   WheelRequest, FrameRequest>;
 
 /// The requests that post `events` in order on a keyboard with the US keymap
 /// and a pointer over `layout` (the compositor's global layout). Modifiers

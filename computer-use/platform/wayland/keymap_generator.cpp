@@ -27,15 +27,24 @@ struct Expected {
 };
 
 constexpr Expected kKeys[] = {
-    {KEY_A, XKB_KEY_a},           {KEY_Z, XKB_KEY_z},
-    {KEY_X, XKB_KEY_x},           {KEY_C, XKB_KEY_c},
-    {KEY_V, XKB_KEY_v},           {KEY_ENTER, XKB_KEY_Return},
-    {KEY_TAB, XKB_KEY_Tab},       {KEY_SPACE, XKB_KEY_space},
-    {KEY_BACKSPACE, XKB_KEY_BackSpace}, {KEY_ESC, XKB_KEY_Escape},
-    {KEY_LEFT, XKB_KEY_Left},     {KEY_RIGHT, XKB_KEY_Right},
-    {KEY_DOWN, XKB_KEY_Down},     {KEY_UP, XKB_KEY_Up},
-    {KEY_LEFTCTRL, XKB_KEY_Control_L}, {KEY_LEFTALT, XKB_KEY_Alt_L},
-    {KEY_LEFTSHIFT, XKB_KEY_Shift_L},  {KEY_LEFTMETA, XKB_KEY_Super_L},
+    {KEY_A, XKB_KEY_a},
+    {KEY_Z, XKB_KEY_z},
+    {KEY_X, XKB_KEY_x},
+    {KEY_C, XKB_KEY_c},
+    {KEY_V, XKB_KEY_v},
+    {KEY_ENTER, XKB_KEY_Return},
+    {KEY_TAB, XKB_KEY_Tab},
+    {KEY_SPACE, XKB_KEY_space},
+    {KEY_BACKSPACE, XKB_KEY_BackSpace},
+    {KEY_ESC, XKB_KEY_Escape},
+    {KEY_LEFT, XKB_KEY_Left},
+    {KEY_RIGHT, XKB_KEY_Right},
+    {KEY_DOWN, XKB_KEY_Down},
+    {KEY_UP, XKB_KEY_Up},
+    {KEY_LEFTCTRL, XKB_KEY_Control_L},
+    {KEY_LEFTALT, XKB_KEY_Alt_L},
+    {KEY_LEFTSHIFT, XKB_KEY_Shift_L},
+    {KEY_LEFTMETA, XKB_KEY_Super_L},
 };
 
 bool checkKeys(xkb_keymap* keymap) {

@@ -39,7 +39,8 @@ std::optional<CaptureFailure> refusal(sway::Exposure exposure) {
     case sway::Exposure::kUncovered:
       return std::nullopt;
     case sway::Exposure::kCovered:
-      return notInView("another window lies over it, and only what the screen shows can be captured");
+      return notInView(
+          "another window lies over it, and only what the screen shows can be captured");
     case sway::Exposure::kOffScreen:
       return notInView("it is not wholly on one screen");
     case sway::Exposure::kHidden:
@@ -82,8 +83,8 @@ void onBufferDone(void* data, zwlr_screencopy_frame_v1*) {
   static_cast<CopyState*>(data)->buffersKnown = true;
 }
 
-const zwlr_screencopy_frame_v1_listener kFrameListener = {
-    onBuffer, onFlags, onReady, onFailed, onDamage, onDmabuf, onBufferDone};
+const zwlr_screencopy_frame_v1_listener kFrameListener = {onBuffer, onFlags,  onReady,     onFailed,
+                                                          onDamage, onDmabuf, onBufferDone};
 
 bool convertible(std::uint32_t format) {
   return format == WL_SHM_FORMAT_XRGB8888 || format == WL_SHM_FORMAT_ARGB8888 ||
@@ -102,9 +103,9 @@ class ShmBuffer {
     if (map == MAP_FAILED) return nullptr;
     std::unique_ptr<ShmBuffer> b(new ShmBuffer(map, size));
     b->pool_ = wl_shm_create_pool(shm, fd.get(), static_cast<std::int32_t>(size));
-    b->buffer_ = wl_shm_pool_create_buffer(
-        b->pool_, 0, static_cast<std::int32_t>(spec.width), static_cast<std::int32_t>(spec.height),
-        static_cast<std::int32_t>(spec.stride), spec.format);
+    b->buffer_ = wl_shm_pool_create_buffer(b->pool_, 0, static_cast<std::int32_t>(spec.width),
+                                           static_cast<std::int32_t>(spec.height),
+                                           static_cast<std::int32_t>(spec.stride), spec.format);
     return b;
   }
   ~ShmBuffer() {
@@ -255,7 +256,8 @@ ScreencopyCapture::shareableContent() {
   if (!display) return failed(unreachableCompositor());
   std::vector<std::string> needs;
   if (!sway::socketPath()) needs.push_back(kSwayIpcNeed);
-  if (display->find(kScreencopyManager) == nullptr || display->find(wl_shm_interface.name) == nullptr) {
+  if (display->find(kScreencopyManager) == nullptr ||
+      display->find(wl_shm_interface.name) == nullptr) {
     needs.push_back(kScreencopyNeed);
   }
   if (!needs.empty()) {
@@ -276,7 +278,8 @@ std::optional<Image> imageFromBuffer(const std::uint8_t* pixels, std::uint32_t f
   if (!bgr && !rgb) return std::nullopt;
   Image image{size, std::vector<std::uint8_t>(std::size_t{size.width} * size.height * 4)};
   for (std::uint32_t row = 0; row < size.height; ++row) {
-    const std::uint8_t* in = pixels + std::size_t{stride} * (yInverted ? size.height - 1 - row : row);
+    const std::uint8_t* in =
+        pixels + std::size_t{stride} * (yInverted ? size.height - 1 - row : row);
     std::uint8_t* out = image.rgba.data() + std::size_t{size.width} * 4 * row;
     for (std::uint32_t x = 0; x < size.width; ++x, in += 4, out += 4) {
       out[0] = bgr ? in[2] : in[0];

@@ -120,8 +120,8 @@ bool SwayDesktop::activate(std::int32_t pid) {
   if (!tree) return false;
   for (const auto& w : tree->windows) {
     if (w.pid != pid) continue;
-    auto reply = request(sway::Message::kRunCommand, "[con_id=" + std::to_string(w.id) + "] focus",
-                         bound_);
+    auto reply =
+        request(sway::Message::kRunCommand, "[con_id=" + std::to_string(w.id) + "] focus", bound_);
     return reply && succeeded(*reply);
   }
   return false;

@@ -66,7 +66,8 @@ class Walker {
     // Workspaces report a fullscreen mode of their own; only windows and
     // their containers cover others when fullscreen.
     bool container = type == "con" || type == "floating_con";
-    if (auto fullscreen = integer(n, "fullscreen_mode"); container && fullscreen && *fullscreen > 0) {
+    if (auto fullscreen = integer(n, "fullscreen_mode");
+        container && fullscreen && *fullscreen > 0) {
       context.stacking = std::max(context.stacking, kFullscreenStacking * *fullscreen);
     }
     if (n.contains("shell")) window(n, context);
@@ -154,8 +155,7 @@ class Walker {
 };
 
 bool overlaps(const Frame& a, const Frame& b) {
-  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height &&
-         b.y < a.y + a.height;
+  return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
 }
 
 bool inside(const Frame& outer, const Frame& inner) {

@@ -27,8 +27,8 @@ struct Window {
   std::optional<std::string> title;     ///< the window's name
   std::optional<std::string> x11Class;  ///< XWayland windows: WM_CLASS's class
   bool xwayland = false;
-  Frame outer;    ///< with borders and title bar
-  Frame content;  ///< the application's own surface
+  Frame outer;                      ///< with borders and title bar
+  Frame content;                    ///< the application's own surface
   bool visible = false;             ///< drawn now, in sway's judgement
   bool onCurrentWorkspace = false;  ///< on the workspace its output shows
   std::string output;

@@ -18,8 +18,8 @@ std::string unsupportedCompositor(std::string_view compositor, std::string_view 
     if (i > 0) joined += i + 1 == needs.size() ? " and " : ", ";
     joined += needs[i];
   }
-  return "The Wayland compositor " + std::string(compositor) + " is not supported: " +
-         std::string(what) + " " + joined + ".";
+  return "The Wayland compositor " + std::string(compositor) +
+         " is not supported: " + std::string(what) + " " + joined + ".";
 }
 
 std::string unreachableCompositor() {

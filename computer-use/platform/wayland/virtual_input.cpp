@@ -61,8 +61,10 @@ const wl_seat_listener kSeatListener = {onCapabilities, nullptr};
 
 constexpr const char* kKeyboardManager = "zwp_virtual_keyboard_manager_v1";
 constexpr const char* kPointerManager = "zwlr_virtual_pointer_manager_v1";
-constexpr const char* kKeyboardNeed = "the virtual keyboard protocol (zwp_virtual_keyboard_manager_v1)";
-constexpr const char* kPointerNeed = "the virtual pointer protocol (zwlr_virtual_pointer_manager_v1)";
+constexpr const char* kKeyboardNeed =
+    "the virtual keyboard protocol (zwp_virtual_keyboard_manager_v1)";
+constexpr const char* kPointerNeed =
+    "the virtual pointer protocol (zwlr_virtual_pointer_manager_v1)";
 constexpr const char* kSeatNeed = "a seat (wl_seat)";
 
 }  // namespace
@@ -137,14 +139,15 @@ class VirtualInput::Devices {
     // only when it hears of it, and events sent before then never reach it.
     // Nothing tells another client's progress, so they get a while.
     constexpr std::uint32_t kBoth = WL_SEAT_CAPABILITY_KEYBOARD | WL_SEAT_CAPABILITY_POINTER;
-    if ((before & kBoth) != kBoth) std::this_thread::sleep_until(std::min(deadline, Clock::now() + kSettle));
+    if ((before & kBoth) != kBoth)
+      std::this_thread::sleep_until(std::min(deadline, Clock::now() + kSettle));
     return true;
   }
 
   void send(const KeyRequest& r) {
-    zwp_virtual_keyboard_v1_key(keyboard_, now(), r.code,
-                                r.pressed ? WL_KEYBOARD_KEY_STATE_PRESSED
-                                          : WL_KEYBOARD_KEY_STATE_RELEASED);
+    zwp_virtual_keyboard_v1_key(
+        keyboard_, now(), r.code,
+        r.pressed ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
   }
   void send(const ModifiersRequest& r) {
     zwp_virtual_keyboard_v1_modifiers(keyboard_, r.depressed, 0, 0, 0);
@@ -161,9 +164,8 @@ class VirtualInput::Devices {
     auto axis = r.vertical ? WL_POINTER_AXIS_VERTICAL_SCROLL : WL_POINTER_AXIS_HORIZONTAL_SCROLL;
     std::int32_t discrete = r.forward ? 1 : -1;
     zwlr_virtual_pointer_v1_axis_source(pointer_, WL_POINTER_AXIS_SOURCE_WHEEL);
-    zwlr_virtual_pointer_v1_axis_discrete(pointer_, now(), axis,
-                                          wl_fixed_from_double(kWheelStepValue * discrete),
-                                          discrete);
+    zwlr_virtual_pointer_v1_axis_discrete(
+        pointer_, now(), axis, wl_fixed_from_double(kWheelStepValue * discrete), discrete);
   }
   void send(const FrameRequest&) { zwlr_virtual_pointer_v1_frame(pointer_); }
 

@@ -20,10 +20,9 @@ namespace vorn::platform::wayland {
 /// keyboard or no pointer (a headless desktop), a new device is a new
 /// capability that each application must first take up, and events sent
 /// before it has are lost: then the first use waits a settle (100 ms) after
-/// making the devices. A seat with real devices costs no wait. The keyboard carries the full US layout,
-/// so that toolkits read shortcuts as from a real keyboard. Points are in
-/// the compositor's global layout (logical pixels); a point outside every
-/// output is refused.
+/// making the devices. A seat with real devices costs no wait. The keyboard carries the full US
+/// layout, so that toolkits read shortcuts as from a real keyboard. Points are in the compositor's
+/// global layout (logical pixels); a point outside every output is refused.
 class VirtualInput final : public InputDevice {
  public:
   /// `bound`: the longest any one call waits for the compositor.
