@@ -88,10 +88,11 @@ class Planner {
   bool add(const MouseEvent& e) {
     auto point = pointOf(e.x, e.y);
     if (!point) return false;
-    if (!at_ || !(*at_ == *point)) {
+    if (!moved_ || !(at_ == *point)) {
       requests_.push_back(*point);
       requests_.push_back(FrameRequest{});
-      at_ = point;
+      at_ = *point;
+      moved_ = true;
     }
     if (e.type == MouseEventType::kScrollWheel) {
       wheel(true, e.wheelDown);
@@ -149,7 +150,10 @@ class Planner {
   std::vector<DeviceRequest> requests_;
   ModifierFlags held_ = 0;
   std::uint32_t mask_ = 0;
-  std::optional<MotionRequest> at_;
+  // Where the pointer was last sent (a plain pair, not an optional: GCC 12
+  // misreads the comparison of a disengaged one as uninitialised).
+  MotionRequest at_;
+  bool moved_ = false;
 };
 
 }  // namespace

@@ -29,7 +29,7 @@ struct ModifiersRequest {
 /// The pointer moves to (x, y) of a layout `width` by `height` pixels whose
 /// top-left corner is 0, 0.
 struct MotionRequest {
-  std::uint32_t x, y, width, height;
+  std::uint32_t x = 0, y = 0, width = 0, height = 0;
   bool operator==(const MotionRequest&) const = default;
 };
 
