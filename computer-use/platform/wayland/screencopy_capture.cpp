@@ -10,6 +10,7 @@
 #include <wayland-client.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "common/unique_fd.h"
 #include "computer-use/platform/image_scale.h"
@@ -99,7 +100,10 @@ class ShmBuffer {
     if (size == 0 || spec.stride < spec.width * 4) return nullptr;
     UniqueFd fd(::memfd_create("vorn-capture", MFD_CLOEXEC));
     if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) return nullptr;
-    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
+    // Populated at once: faulting its pages in one by one while reading the
+    // image costs more than the copy itself.
+    void* map =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd.get(), 0);
     if (map == MAP_FAILED) return nullptr;
     std::unique_ptr<ShmBuffer> b(new ShmBuffer(map, size));
     b->pool_ = wl_shm_create_pool(shm, fd.get(), static_cast<std::int32_t>(size));
@@ -272,21 +276,26 @@ ScreencopyCapture::shareableContent() {
 
 std::optional<Image> imageFromBuffer(const std::uint8_t* pixels, std::uint32_t format,
                                      PixelSize size, std::uint32_t stride, bool yInverted) {
-  // Little-endian 32-bit words: XRGB8888 is B, G, R, X in memory.
+  // Little-endian 32-bit words: XRGB8888 is 0xXXRRGGBB, XBGR8888 0xXXBBGGRR;
+  // straight RGBA read as a word is 0xAABBGGRR. Word by word, the loop
+  // vectorises.
   bool bgr = format == WL_SHM_FORMAT_XRGB8888 || format == WL_SHM_FORMAT_ARGB8888;
   bool rgb = format == WL_SHM_FORMAT_XBGR8888 || format == WL_SHM_FORMAT_ABGR8888;
   if (!bgr && !rgb) return std::nullopt;
   Image image{size, std::vector<std::uint8_t>(std::size_t{size.width} * size.height * 4)};
-  for (std::uint32_t row = 0; row < size.height; ++row) {
-    const std::uint8_t* in =
-        pixels + std::size_t{stride} * (yInverted ? size.height - 1 - row : row);
-    std::uint8_t* out = image.rgba.data() + std::size_t{size.width} * 4 * row;
-    for (std::uint32_t x = 0; x < size.width; ++x, in += 4, out += 4) {
-      out[0] = bgr ? in[2] : in[0];
-      out[1] = in[1];
-      out[2] = bgr ? in[0] : in[2];
-      out[3] = 0xFF;
+  std::vector<std::uint32_t> row(size.width);
+  for (std::uint32_t y = 0; y < size.height; ++y) {
+    const std::uint8_t* in = pixels + std::size_t{stride} * (yInverted ? size.height - 1 - y : y);
+    std::memcpy(row.data(), in, std::size_t{size.width} * 4);
+    if (bgr) {
+      for (auto& w : row) {
+        w = 0xFF000000u | ((w & 0xFFu) << 16) | (w & 0xFF00u) | ((w >> 16) & 0xFFu);
+      }
+    } else {
+      for (auto& w : row) w |= 0xFF000000u;
     }
+    std::memcpy(image.rgba.data() + std::size_t{size.width} * 4 * y, row.data(),
+                std::size_t{size.width} * 4);
   }
   return image;
 }
