@@ -53,8 +53,12 @@ UniqueFd keymapFile(std::uint32_t& size) {
   return fd;
 }
 
+// The seat's capabilities as they were when it was bound, before our own
+// devices joined it (the compositor answers a bind at once, and announces
+// the change that our devices make later).
 void onCapabilities(void* data, wl_seat*, std::uint32_t capabilities) {
-  *static_cast<std::uint32_t*>(data) = capabilities;
+  auto& first = *static_cast<std::optional<std::uint32_t>*>(data);
+  if (!first) first = capabilities;
 }
 
 const wl_seat_listener kSeatListener = {onCapabilities, nullptr};
@@ -120,8 +124,6 @@ class VirtualInput::Devices {
             Clock::time_point deadline) {
     seat_ = static_cast<wl_seat*>(display_->bind(seat, &wl_seat_interface, 1));
     wl_seat_add_listener(seat_, &kSeatListener, &capabilities_);
-    if (!display_->roundtrip(deadline)) return false;
-    std::uint32_t before = capabilities_;
     keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
         display_->bind(keyboards, &zwp_virtual_keyboard_manager_v1_interface, 1));
     pointerManager_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
@@ -133,7 +135,9 @@ class VirtualInput::Devices {
     zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, keymap.get(), size);
     pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointerManager_, seat_);
     outputs_ = Outputs::read(*display_, deadline);
-    if (!outputs_ || !display_->roundtrip(deadline)) return false;
+    // Its round trip answers everything asked above.
+    if (!outputs_) return false;
+    std::uint32_t before = capabilities_.value_or(0);
     // A seat that had no keyboard or no pointer before ours announces one
     // now; each application asks for its own keyboard and pointer objects
     // only when it hears of it, and events sent before then never reach it.
@@ -176,7 +180,7 @@ class VirtualInput::Devices {
   zwp_virtual_keyboard_v1* keyboard_ = nullptr;
   zwlr_virtual_pointer_v1* pointer_ = nullptr;
   std::unique_ptr<Outputs> outputs_;
-  std::uint32_t capabilities_ = 0;
+  std::optional<std::uint32_t> capabilities_;
 };
 
 namespace {
