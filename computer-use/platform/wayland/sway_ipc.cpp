@@ -3,12 +3,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "computer-use/platform/wayland/unix_socket.h"
 #include "computer-use/platform/wayland/wayland_display.h"
 
 namespace vorn::platform::wayland::sway {
@@ -70,35 +70,19 @@ std::optional<std::string> socketPath() {
   // Wayland socket: the peer of that socket tells both.
   auto wayland = wayland::socketPath();
   if (!wayland) return std::nullopt;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (wayland->size() >= sizeof address.sun_path) return std::nullopt;
-  std::memcpy(address.sun_path, wayland->c_str(), wayland->size() + 1);
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  if (!fd.valid() ||
-      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
-    return std::nullopt;
-  }
+  UniqueFd fd = connectUnixSocket(*wayland);
+  auto peer = fd.valid() ? peerOf(fd.get()) : std::nullopt;
+  if (!peer) return std::nullopt;
   std::string candidate = wayland->substr(0, wayland->rfind('/') + 1) + "sway-ipc." +
-                          std::to_string(peer.uid) + "." + std::to_string(peer.pid) + ".sock";
+                          std::to_string(peer->uid) + "." + std::to_string(peer->pid) + ".sock";
   struct stat st {};
   if (::stat(candidate.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) return std::nullopt;
   return candidate;
 }
 
 std::optional<Ipc> Ipc::connect(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return std::nullopt;
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid() ||
-      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    return std::nullopt;
-  }
+  UniqueFd fd = connectUnixSocket(path);
+  if (!fd.valid()) return std::nullopt;
   return Ipc(std::move(fd));
 }
 

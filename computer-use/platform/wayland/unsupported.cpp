@@ -1,12 +1,7 @@
 #include "computer-use/platform/wayland/unsupported.h"
 
-#include <sys/socket.h>
-#include <sys/un.h>
-
-#include <cstring>
-
 #include "common/text.h"
-#include "common/unique_fd.h"
+#include "computer-use/platform/wayland/unix_socket.h"
 #include "computer-use/platform/wayland/wayland_display.h"
 
 namespace vorn::platform::wayland {
@@ -31,15 +26,8 @@ std::string unreachableCompositor() {
 std::optional<std::string> reachableCompositor() {
   auto path = socketPath();
   if (!path) return std::nullopt;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path->size() >= sizeof address.sun_path) return std::nullopt;
-  std::memcpy(address.sun_path, path->c_str(), path->size() + 1);
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid() ||
-      ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    return std::nullopt;
-  }
+  UniqueFd fd = connectUnixSocket(*path);
+  if (!fd.valid()) return std::nullopt;
   return compositorName(fd.get()).value_or("unknown");
 }
 

@@ -4,13 +4,13 @@
 #include "computer-use/platform/wayland/wayland_display.h"
 
 #include <poll.h>
-#include <sys/socket.h>
 #include <wayland-client.h>
 
 #include <cerrno>
 #include <cstdlib>
 
 #include "computer-use/platform/linux/proc.h"
+#include "computer-use/platform/wayland/unix_socket.h"
 
 namespace vorn::platform::wayland {
 namespace {
@@ -58,12 +58,9 @@ std::optional<std::string> socketPath() {
 }
 
 std::optional<std::string> compositorName(int socket) {
-  ucred peer{};
-  socklen_t size = sizeof peer;
-  if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.pid <= 0) {
-    return std::nullopt;
-  }
-  return linux_proc::processName(peer.pid);
+  auto peer = peerOf(socket);
+  if (!peer) return std::nullopt;
+  return linux_proc::processName(peer->pid);
 }
 
 std::unique_ptr<Display> Display::connect(Clock::time_point deadline) {
