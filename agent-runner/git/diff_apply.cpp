@@ -1,8 +1,10 @@
 // The scratch file lives in the workspace root so git reads it from the
 // same file system; it is named so that a leftover is recognisable and
-// removed by a guard on every path that created it.
+// removed by a guard on every path that created it. It is made and removed
+// through the root's descriptor, like every file the runner itself writes.
 #include "agent-runner/git/diff_apply.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "agent-runner/git/diff_paths.h"
@@ -10,6 +12,7 @@
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/file_mutations.h"
+#include "agent-runner/workspace/root_set.h"
 #include "common/text.h"
 #include "common/uuid.h"
 
@@ -18,23 +21,34 @@ namespace {
 
 class ScratchFile {
  public:
-  explicit ScratchFile(std::string path) : path_(std::move(path)) {}
-  ~ScratchFile() { ::unlink(path_.c_str()); }
+  ScratchFile(const std::string& root, int rootFd)
+      : root_(root),
+        folder_(rootFd >= 0 ? ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0) : -1),
+        name_(".vorn-agent-runner-" + vorn::newUuid() + ".diff") {}
+  ~ScratchFile() {
+    if (folder_.valid()) ::unlinkat(folder_.get(), name_.c_str(), 0);
+  }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
-  const std::string& path() const { return path_; }
+
+  vorn::Status write(std::string_view text) {
+    if (!folder_.valid()) return vorn::Status::fromErrno(path(), EBADF);
+    return vorn::writeFileAtomicallyAt(folder_.get(), root_, name_, text,
+                                       vorn::Durability::kTransient);
+  }
+  std::string path() const { return root_ + "/" + name_; }
 
  private:
-  std::string path_;
+  std::string root_;
+  vorn::UniqueFd folder_;
+  std::string name_;
 };
 
-// A quoted name is judged as git will read it, as well as as written.
-bool everyPathAuthorized(const std::vector<std::string>& paths, const std::string& root) {
+// Every name, in each form git may read it (diff_paths.h).
+bool everyPathAuthorized(const std::vector<std::string>& names, const std::string& root) {
   PathAuthorizer authorizer(root, {});
-  for (const auto& path : paths) {
-    if (!authorizer.authorize(path)) return false;
-    auto unquoted = unquoteDiffPath(path);
-    if (unquoted && !authorizer.authorize(*unquoted)) return false;
+  for (const auto& name : names) {
+    if (!authorizer.authorize(name)) return false;
   }
   return true;
 }
@@ -88,13 +102,13 @@ vorn::RunnerResponse applyDiff(const vorn::RunnerRequest& request) {
   if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;
   const auto& root = std::get<std::string>(preamble);
 
-  auto affected = collectAffectedPaths(text);
-  if (!everyPathAuthorized(affected, root)) {
+  auto [named, affected] = readDiffNames(text);
+  if (!everyPathAuthorized(named, root)) {
     return vorn::failure("path_outside_workspace", {.affectedPaths = affected});
   }
-  ScratchFile scratch(root + "/.vorn-agent-runner-" + vorn::newUuid() + ".diff");
-  if (auto s = vorn::writeFileAtomically(scratch.path(), text, vorn::Durability::kTransient);
-      !s.ok()) {
+  vorn::RootSet roots(root, {});
+  ScratchFile scratch(root, roots.fd(0));
+  if (auto s = scratch.write(text); !s.ok()) {
     return vorn::failure("diff_temp_write_failed: " + s.description());
   }
   double timeout = standardGitTimeout(request);

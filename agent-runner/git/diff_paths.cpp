@@ -1,16 +1,11 @@
 #include "agent-runner/git/diff_paths.h"
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace VornAgentRunnerMain {
 namespace {
-
-std::optional<std::string_view> newSidePath(std::string_view line) {
-  if (line.ends_with('\r')) line.remove_suffix(1);
-  if (line.starts_with("+++ b/")) return line.substr(6);
-  if (line.starts_with("+++ ") && !line.starts_with("+++ /dev/null")) return line.substr(4);
-  return std::nullopt;
-}
 
 // Git's C quoting: the usual one-letter escapes and three octal digits.
 std::optional<char> unescape(std::string_view s, std::size_t& i) {
@@ -31,43 +26,171 @@ std::optional<char> unescape(std::string_view s, std::size_t& i) {
   return static_cast<char>(value);
 }
 
-}  // namespace
-
-std::vector<std::string> collectAffectedPaths(std::string_view diff) {
-  std::vector<std::string> paths;
-  std::size_t start = 0;
-  while (start < diff.size()) {
-    std::size_t end = diff.find('\n', start);
-    if (end == std::string_view::npos) end = diff.size();
-    if (auto path = newSidePath(diff.substr(start, end - start))) paths.emplace_back(*path);
-    start = end + 1;
-  }
-  std::sort(paths.begin(), paths.end());
-  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-  return paths;
-}
-
-std::optional<std::string> unquoteDiffPath(std::string_view path) {
-  if (path.size() < 2 || path.front() != '"') return std::nullopt;
+// A C-quoted name at the start of `text`, and where it ends (after the
+// closing quote); nothing when `text` does not start with a well-formed one.
+std::optional<std::pair<std::string, std::size_t>> quotedName(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"') return std::nullopt;
   std::string name;
   std::size_t i = 1;
-  while (i < path.size()) {
-    char c = path[i++];
-    if (c == '"') {
-      // Anything after the closing quote (a timestamp after a tab) is not
-      // part of the name.
-      if (name.starts_with("b/")) name.erase(0, 2);
-      return name;
-    }
+  while (i < text.size()) {
+    char c = text[i++];
+    if (c == '"') return std::pair{std::move(name), i};
     if (c != '\\') {
       name += c;
       continue;
     }
-    auto escaped = unescape(path, i);
+    auto escaped = unescape(text, i);
     if (!escaped) return std::nullopt;
     name += *escaped;
   }
   return std::nullopt;
+}
+
+std::string_view withoutPrefix(std::string_view name, std::string_view prefix) {
+  return name.starts_with(prefix) ? name.substr(prefix.size()) : name;
+}
+
+// git apply -p1: the first component goes.
+std::optional<std::string_view> stripped(std::string_view name) {
+  std::size_t slash = name.find('/');
+  if (slash == std::string_view::npos) return std::nullopt;
+  return name.substr(slash + 1);
+}
+
+class Reader {
+ public:
+  void line(std::string_view text) {
+    if (text.ends_with('\r')) text.remove_suffix(1);
+    std::string_view previousOld = std::exchange(pendingOld_, {});
+    bool hadOld = std::exchange(hasPendingOld_, false);
+    if (text.starts_with("diff --git ")) {
+      flushSection();
+      gitHeader(text.substr(11));
+    } else if (text.starts_with("deleted file mode")) {
+      sectionDeleted_ = true;
+    } else if (text.starts_with("--- ")) {
+      oldSide(text.substr(4));
+    } else if (text.starts_with("+++ ")) {
+      newSide(text.substr(4), hadOld ? std::optional(previousOld) : std::nullopt);
+    } else {
+      movedName(text);
+    }
+  }
+
+  DiffNames finish() {
+    flushSection();
+    return {sortedUnique(std::move(named_)), sortedUnique(std::move(affected_))};
+  }
+
+ private:
+  static std::vector<std::string> sortedUnique(std::vector<std::string> items) {
+    std::sort(items.begin(), items.end());
+    items.erase(std::unique(items.begin(), items.end()), items.end());
+    return items;
+  }
+
+  // A name as written on a line, in every form git may read it.
+  void name(std::string_view written, std::string_view prefix) {
+    named_.emplace_back(withoutPrefix(written, prefix));
+    if (auto rest = stripped(written)) named_.emplace_back(*rest);
+    if (auto quoted = quotedName(written)) {
+      named_.push_back(quoted->first);
+      if (auto rest = stripped(quoted->first)) named_.emplace_back(*rest);
+    }
+  }
+
+  void oldSide(std::string_view written) {
+    if (written.starts_with("/dev/null")) return;
+    name(written, "a/");
+    pendingOld_ = withoutPrefix(written, "a/");
+    hasPendingOld_ = true;
+  }
+
+  void newSide(std::string_view written, std::optional<std::string_view> old) {
+    if (!written.starts_with("/dev/null")) {
+      name(written, "b/");
+      affected_.emplace_back(withoutPrefix(written, "b/"));
+    } else if (old) {
+      affected_.emplace_back(*old);  // a deletion: the old side goes
+    }
+  }
+
+  void movedName(std::string_view text) {
+    static constexpr std::string_view kMoves[] = {"rename from ", "rename to ", "copy from ",
+                                                  "copy to "};
+    for (auto move : kMoves) {
+      if (!text.starts_with(move)) continue;
+      std::string_view written = text.substr(move.size());
+      name(written, "");
+      if (move != "copy from ") affected_.emplace_back(written);
+      return;
+    }
+  }
+
+  // "diff --git A B": git takes a name from it only when both sides name the
+  // same file (past their first component) or both are quoted.
+  void gitHeader(std::string_view rest) {
+    if (auto first = quotedName(rest); first && first->second < rest.size()) {
+      std::string_view second = rest.substr(first->second + 1);
+      name(rest.substr(0, first->second), "a/");
+      name(second, "b/");
+      auto secondName = quotedName(second);
+      sectionOld_ = first->first;
+      sectionNew_ = secondName ? secondName->first : std::string(second);
+      for (auto* side : {&sectionOld_, &sectionNew_})
+        *side = std::string(stripped(*side).value_or(*side));
+      sectionKnown_ = true;
+      return;
+    }
+    if (rest.size() % 2 == 0) return;
+    std::size_t middle = rest.size() / 2;
+    std::string_view a = rest.substr(0, middle), b = rest.substr(middle + 1);
+    if (rest[middle] != ' ' || stripped(a) != stripped(b) || !stripped(a)) return;
+    name(a, "a/");
+    name(b, "b/");
+    sectionOld_ = withoutPrefix(a, "a/");
+    sectionNew_ = withoutPrefix(b, "b/");
+    sectionKnown_ = true;
+  }
+
+  void flushSection() {
+    if (sectionKnown_) affected_.push_back(sectionDeleted_ ? sectionOld_ : sectionNew_);
+    sectionKnown_ = sectionDeleted_ = false;
+  }
+
+  std::vector<std::string> named_;
+  std::vector<std::string> affected_;
+  std::string_view pendingOld_;
+  bool hasPendingOld_ = false;
+  std::string sectionOld_, sectionNew_;
+  bool sectionKnown_ = false;
+  bool sectionDeleted_ = false;
+};
+
+}  // namespace
+
+DiffNames readDiffNames(std::string_view diff) {
+  Reader reader;
+  std::size_t start = 0;
+  while (start < diff.size()) {
+    std::size_t end = diff.find('\n', start);
+    if (end == std::string_view::npos) end = diff.size();
+    reader.line(diff.substr(start, end - start));
+    start = end + 1;
+  }
+  return reader.finish();
+}
+
+std::vector<std::string> collectAffectedPaths(std::string_view diff) {
+  return readDiffNames(diff).affected;
+}
+
+std::optional<std::string> unquoteDiffPath(std::string_view path) {
+  auto quoted = quotedName(path);
+  if (!quoted) return std::nullopt;
+  // Anything after the closing quote (a timestamp after a tab) is not part
+  // of the name.
+  return std::string(withoutPrefix(quoted->first, "b/"));
 }
 
 std::vector<std::string> skippedPatchNames(std::string_view verboseOutput) {

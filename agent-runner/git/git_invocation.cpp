@@ -5,7 +5,9 @@
 
 #include <string_view>
 
+#include "agent-runner/git/git_confinement.h"
 #include "agent-runner/process/process_runner.h"
+#include "agent-runner/workspace/path_standardize.h"
 
 extern char** environ;
 
@@ -59,16 +61,68 @@ std::vector<std::string> gitEnvironment(char* const* environment,
   return result;
 }
 
-vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
-                            double timeout, const std::vector<std::string>& extraEnvironment) {
-  auto environment = gitEnvironment(environ, extraEnvironment);
+namespace {
+
+// A run that never started, with nothing to say: the operation answers its
+// own fixed failure text.
+vorn::RunnerResponse notRun() {
+  auto run = vorn::failure("");
+  run.error.reset();
+  run.message.reset();
+  return run;
+}
+
+// The local repositories among the remotes, asked of git without tracing:
+// an internal question, not one of the operation's runs.
+std::vector<std::string> localRemotes(const std::string& directory,
+                                      const std::vector<std::string>& environment);
+
+vorn::RunnerResponse runConfined(const std::vector<std::string>& args, const std::string& directory,
+                                 double timeout, const std::vector<std::string>& environment) {
   // Asked on every run: git may be installed or removed while a service runs.
-  if (::access(kGit, X_OK) == 0) {
-    return runProcessWithEnvironment(environment, kGit, args, directory, timeout);
+  bool onSearchPath = ::access(kGit, X_OK) != 0;
+  GitReach reach = reachOf(args);
+  std::vector<std::string> remotes;
+  if (reach.remotes) remotes = localRemotes(directory, environment);
+  auto ruleset = gitRuleset(reach, directory, environment, onSearchPath, remotes);
+  if (auto* failed = std::get_if<vorn::Status>(&ruleset)) {
+    return vorn::failure("spawn_failed: cannot confine git: " + failed->description());
+  }
+  const auto& fd = std::get<vorn::UniqueFd>(ruleset);
+  vorn::Confinement confinement{fd.get()};
+  const vorn::Confinement* held = fd.valid() ? &confinement : nullptr;
+  if (!onSearchPath) {
+    return runProcessWithEnvironment(environment, kGit, args, directory, timeout, held);
   }
   std::vector<std::string> viaEnv{"git"};
   viaEnv.insert(viaEnv.end(), args.begin(), args.end());
-  return runProcessWithEnvironment(environment, "/usr/bin/env", viaEnv, directory, timeout);
+  return runProcessWithEnvironment(environment, "/usr/bin/env", viaEnv, directory, timeout, held);
+}
+
+std::vector<std::string> localRemotes(const std::string& directory,
+                                      const std::vector<std::string>& environment) {
+  std::vector<std::string> untraced;
+  for (const auto& entry : environment) {
+    if (!entry.starts_with("GIT_TRACE")) untraced.push_back(entry);
+  }
+  auto listing = runConfined({"remote", "-v"}, directory, kProbeTimeout, untraced);
+  return localRemotePaths(directory, listing.stdout_text.value_or(""));
+}
+
+}  // namespace
+
+vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
+                            double timeout, const std::vector<std::string>& extraEnvironment) {
+  for (const auto& arg : args) {
+    if (vorn::holdsNul(arg)) return notRun();  // it would reach git cut short
+  }
+  std::vector<std::string> extra = extraEnvironment;
+  if (reachOf(args).literalPaths) {
+    // ":/x", ":(top)x", ":!x" and globs name files of those very names.
+    extra.insert(extra.begin(), {"GIT_LITERAL_PATHSPECS=1", "GIT_GLOB_PATHSPECS=0",
+                                 "GIT_NOGLOB_PATHSPECS=0", "GIT_ICASE_PATHSPECS=0"});
+  }
+  return runConfined(args, directory, timeout, gitEnvironment(environ, extra));
 }
 
 bool isWorkingTreeTop(const std::string& path) {

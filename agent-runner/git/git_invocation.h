@@ -13,7 +13,11 @@ namespace VornAgentRunnerMain {
 /// runner may execute it, else `/usr/bin/env git`. The environment is the
 /// runner's without the variables that would point git at another repository,
 /// and with GIT_TERMINAL_PROMPT=0 so a credential prompt fails at once, plus
-/// `extraEnvironment` ("NAME=value" entries, which win).
+/// `extraEnvironment` ("NAME=value" entries, which win). Runs that take paths
+/// take them literally (GIT_LITERAL_PATHSPECS). The child is held to its
+/// Landlock ruleset (git_confinement.h) where the kernel offers one. An
+/// argument holding a NUL byte is never passed: the answer is then a failure
+/// with no text at all, so the operation answers its own fixed failure text.
 vorn::RunnerResponse runGit(const std::vector<std::string>& args, const std::string& directory,
                             double timeout, const std::vector<std::string>& extraEnvironment = {});
 

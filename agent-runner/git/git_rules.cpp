@@ -4,6 +4,7 @@
 
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/workspace/authorize.h"
+#include "agent-runner/workspace/path_standardize.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -11,6 +12,8 @@ namespace VornAgentRunnerMain {
 OrAnswer<std::string> repositoryPreamble(const vorn::RunnerRequest& request) {
   std::string root = resolveRoot(request.workspace_root);
   if (root.empty()) return vorn::failure("workspace_root is required");
+  // Cut short at the NUL, the root would name another folder.
+  if (vorn::holdsNul(root)) return vorn::failure("path_outside_workspace");
   if (!isGitRepo(root)) return vorn::failure("No git repository found");
   return root;
 }

@@ -20,7 +20,8 @@ template <class T>
 using OrAnswer = std::variant<T, vorn::RunnerResponse>;
 
 /// The resolved workspace root when it is set and inside a git repository;
-/// else "workspace_root is required" or "No git repository found".
+/// else "workspace_root is required", "path_outside_workspace" (a root
+/// holding a NUL byte) or "No git repository found".
 OrAnswer<std::string> repositoryPreamble(const vorn::RunnerRequest& request);
 
 /// max(`requested` or `fallback`, `minimum`) seconds.

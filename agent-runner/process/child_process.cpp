@@ -19,6 +19,8 @@
 #include <optional>
 #include <thread>
 
+#include "agent-runner/confinement/confined_spawn.h"
+
 extern char** environ;
 
 namespace vorn {
@@ -116,6 +118,30 @@ class SpawnSetup {
   posix_spawnattr_t attributes_;
 };
 
+bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+bool anyHoldsNul(const std::vector<std::string>* texts) {
+  return texts && std::any_of(texts->begin(), texts->end(),
+                              [](const std::string& t) { return holdsNul(t); });
+}
+
+// The confined start: the same child as posix_spawn's, with the ruleset
+// applied between fork and exec.
+std::variant<pid_t, FailedToStart> spawnConfined(const std::string& executable,
+                                                 const std::vector<std::string>& arguments,
+                                                 const std::string& directory,
+                                                 const std::vector<std::string>* environment,
+                                                 int out, int err, const Confinement& confinement) {
+  std::vector<char*> argv = pointersTo(arguments, executable.c_str());
+  std::vector<char*> envp;
+  if (environment) envp = pointersTo(*environment, nullptr);
+  auto started = confinement::spawnConfined(
+      {executable.c_str(), argv.data(), environment ? envp.data() : environ,
+       directory.empty() ? nullptr : directory.c_str(), out, err, confinement.landlockRuleset});
+  if (started.pid < 0) return FailedToStart{std::move(started.description)};
+  return started.pid;
+}
+
 int millisecondsUntil(Clock::time_point deadline) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
   if (left <= 0) return 0;
@@ -126,16 +152,27 @@ int millisecondsUntil(Clock::time_point deadline) {
 
 std::variant<std::unique_ptr<ChildProcess>, FailedToStart> ChildProcess::spawn(
     const std::string& executable, const std::vector<std::string>& arguments,
-    const std::string& directory, const std::vector<std::string>* environment,
-    CaptureLimits limits) {
+    const std::string& directory, const std::vector<std::string>* environment, CaptureLimits limits,
+    const Confinement* confinement) {
+  if (holdsNul(executable) || holdsNul(directory) || anyHoldsNul(&arguments) ||
+      anyHoldsNul(environment)) {
+    return FailedToStart{"cannot run '" + executable + "': an argument holds a NUL byte"};
+  }
   auto out = makePipe();
   auto err = makePipe();
   if (!out || !err) return FailedToStart{std::strerror(errno)};
-  SpawnSetup setup;
-  setup.prepare(out->write.get(), err->write.get(), directory);
   pid_t pid = -1;
-  if (int rc = setup.spawn(pid, executable, arguments, environment); rc != 0) {
-    return FailedToStart{describeSpawnError(rc, executable, directory)};
+  if (confinement) {
+    auto started = spawnConfined(executable, arguments, directory, environment, out->write.get(),
+                                 err->write.get(), *confinement);
+    if (auto* failed = std::get_if<FailedToStart>(&started)) return std::move(*failed);
+    pid = std::get<pid_t>(started);
+  } else {
+    SpawnSetup setup;
+    setup.prepare(out->write.get(), err->write.get(), directory);
+    if (int rc = setup.spawn(pid, executable, arguments, environment); rc != 0) {
+      return FailedToStart{describeSpawnError(rc, executable, directory)};
+    }
   }
   UniqueFd pidFd = openPidFd(pid);
   return std::unique_ptr<ChildProcess>(

@@ -39,17 +39,24 @@ struct CaptureLimits {
   std::size_t stderrBytes = std::size_t{1} << 19;
 };
 
+/// What a child is held to from before its program starts.
+struct Confinement {
+  int landlockRuleset = -1;  // applied between fork and exec (confinement/landlock.h)
+};
+
 class ChildProcess {
  public:
   /// Starts `executable` (an absolute path, not searched) with `arguments`
   /// in `directory` ("" = ours), stdout and stderr to pipes, stdin and the
   /// environment inherited (or `environment`, "NAME=value" entries, when
-  /// given), signal dispositions and mask reset. On failure the result holds
+  /// given), signal dispositions and mask reset; under `confinement` when
+  /// given. A text holding a NUL byte is never handed over (it would be cut
+  /// short there): that child fails to start. On failure the result holds
   /// the system's description.
   static std::variant<std::unique_ptr<ChildProcess>, FailedToStart> spawn(
       const std::string& executable, const std::vector<std::string>& arguments,
       const std::string& directory, const std::vector<std::string>* environment = nullptr,
-      CaptureLimits limits = {});
+      CaptureLimits limits = {}, const Confinement* confinement = nullptr);
 
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;

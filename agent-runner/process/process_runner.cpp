@@ -46,8 +46,10 @@ vorn::RunnerResponse exitAnswer(int status, std::string out, std::string err) {
 vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
                                   const std::string& executable,
                                   const std::vector<std::string>& arguments,
-                                  const std::string& directory, double timeout) {
-  auto spawned = vorn::ChildProcess::spawn(executable, arguments, directory, environment);
+                                  const std::string& directory, double timeout,
+                                  const vorn::Confinement* confinement = nullptr) {
+  auto spawned =
+      vorn::ChildProcess::spawn(executable, arguments, directory, environment, {}, confinement);
   if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
   auto& child = *std::get<std::unique_ptr<vorn::ChildProcess>>(spawned);
   bool ended = waitForExit(child, timeout);
@@ -95,8 +97,9 @@ vorn::RunnerResponse runProcess(const std::string& executable,
 vorn::RunnerResponse runProcessWithEnvironment(const std::vector<std::string>& environment,
                                                const std::string& executable,
                                                const std::vector<std::string>& arguments,
-                                               const std::string& directory, double timeout) {
-  return runProcessIn(&environment, executable, arguments, directory, timeout);
+                                               const std::string& directory, double timeout,
+                                               const vorn::Confinement* confinement) {
+  return runProcessIn(&environment, executable, arguments, directory, timeout, confinement);
 }
 
 }  // namespace VornAgentRunnerMain

@@ -25,11 +25,12 @@ vorn::RunnerResponse runProcess(const std::string& executable,
                                 const std::string& directory, double timeout);
 
 /// runProcess with `environment` ("NAME=value" entries) in place of the
-/// runner's own.
+/// runner's own, and the child held to `confinement` when given.
 vorn::RunnerResponse runProcessWithEnvironment(const std::vector<std::string>& environment,
                                                const std::string& executable,
                                                const std::vector<std::string>& arguments,
-                                               const std::string& directory, double timeout);
+                                               const std::string& directory, double timeout,
+                                               const vorn::Confinement* confinement = nullptr);
 
 /// The answer for a finished run, built in one place for every caller.
 vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string stdoutText,

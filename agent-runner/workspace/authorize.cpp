@@ -3,6 +3,8 @@
 // root. The second half stops a link inside the workspace from leading out.
 #include "agent-runner/workspace/authorize.h"
 
+#include <limits.h>
+
 #include "agent-runner/workspace/path_standardize.h"
 #include "common/text.h"
 
@@ -24,9 +26,19 @@ bool isThere(vorn::PathKind kind) {
   return kind == vorn::PathKind::kPresent || kind == vorn::PathKind::kLink;
 }
 
+// The deepest ancestor-or-self of `path` the system can name at all: no
+// path of PATH_MAX bytes or more exists, so a long path's walk up starts
+// below that length and costs linear time, not a look at every ancestor.
+std::string nameableStart(const std::string& path) {
+  if (path.size() < PATH_MAX) return path;
+  std::size_t slash = path.rfind('/', PATH_MAX - 1);
+  if (slash == std::string::npos) return path.substr(0, PATH_MAX - 1);
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
 // The candidate itself when it exists, else its deepest existing ancestor.
 std::optional<Anchor> findAnchor(const std::string& candidate, const vorn::FileSystemView& fs) {
-  std::string current = candidate;
+  std::string current = nameableStart(candidate);
   vorn::PathKind kind = fs.kind(current);
   while (!isThere(kind)) {
     std::string parent = vorn::parentPath(current);
@@ -51,6 +63,8 @@ PathAuthorizer::PathAuthorizer(std::string workspaceRoot,
                                const std::vector<std::string>& extraRoots,
                                const vorn::FileSystemView& fs)
     : workspaceRoot_(std::move(workspaceRoot)), fs_(fs) {
+  rootHoldsNul_ = vorn::holdsNul(workspaceRoot_);
+  for (const auto& extra : extraRoots) rootHoldsNul_ = rootHoldsNul_ || vorn::holdsNul(extra);
   if (!workspaceRoot_.empty()) roots_.push_back({vorn::standardizePath(workspaceRoot_), {}});
   for (const auto& extra : extraRoots) {
     if (auto root = resolveRoot(extra, fs); !root.empty()) roots_.push_back({std::move(root), {}});
@@ -79,17 +93,18 @@ std::optional<std::string> PathAuthorizer::realAnchor(const std::string& anchor,
 }
 
 std::optional<std::string> PathAuthorizer::authorize(std::string_view path) {
+  if (rootHoldsNul_ || vorn::holdsNul(path)) return std::nullopt;
   std::string expanded = vorn::expandTilde(vorn::text::trim(path), fs_);
   if (!expanded.starts_with('/')) {
     if (workspaceRoot_.empty()) return std::nullopt;
     expanded = workspaceRoot_ + "/" + expanded;
   }
   std::string candidate = vorn::standardizePath(expanded);
-  if (roots_.empty()) return std::nullopt;
+  if (roots_.empty() || vorn::namesGitAdminEntry(candidate)) return std::nullopt;
   auto anchor = findAnchor(candidate, fs_);
   if (!anchor) return std::nullopt;
   auto real = realAnchor(anchor->path, anchor->isLink);
-  if (!real) return std::nullopt;
+  if (!real || vorn::namesGitAdminEntry(*real)) return std::nullopt;
   for (auto& root : roots_) {
     if (isInside(candidate, root.lexical) && isInside(*real, realRoot(root))) return candidate;
   }

@@ -25,7 +25,10 @@ class PathAuthorizer {
 
   /// The standardised path to act on when `path` lies inside one allowed root
   /// both as written and with the links of its deepest existing ancestor
-  /// resolved; nothing when refused. Reads the file system, changes nothing.
+  /// resolved; nothing when refused. Also refused: a path or any root that
+  /// holds a NUL byte, and a path that is, or lies inside, a ".git" entry
+  /// (the repository's administrative files), as written or resolved. Reads
+  /// the file system, changes nothing.
   std::optional<std::string> authorize(std::string_view path);
 
  private:
@@ -37,6 +40,7 @@ class PathAuthorizer {
   std::optional<std::string> realAnchor(const std::string& anchor, bool isLink);
 
   std::string workspaceRoot_;
+  bool rootHoldsNul_ = false;
   std::vector<Root> roots_;
   const vorn::FileSystemView& fs_;
   std::map<std::string, std::optional<std::string>, std::less<>> realFolders_;

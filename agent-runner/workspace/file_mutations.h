@@ -3,10 +3,13 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "common/status.h"
+#include "common/unique_fd.h"
 
 namespace vorn {
 
@@ -26,6 +29,24 @@ enum class Durability {
 /// a failure. `path` must not be a symbolic link (callers resolve it).
 Status writeFileAtomically(const std::string& path, std::string_view content,
                            Durability durability = Durability::kSynced);
+
+/// The same, relative to the open folder `folder` (any descriptor, O_PATH
+/// included; `folderText` names it in errors): the temporary file is made
+/// in `folder`, renamed over `name` there, and `folder` is synced. Whatever
+/// `name` is renamed to or from meanwhile, nothing is written elsewhere.
+Status writeFileAtomicallyAt(int folder, const std::string& folderText, const std::string& name,
+                             std::string_view content, Durability durability = Durability::kSynced);
+
+/// Makes `names` one inside the other, the first in `folder` (`folderText`
+/// in errors), never through a link; an existing folder on the way is
+/// taken as it is. Answers the deepest one's descriptor (O_PATH). With
+/// `undoOnFailure`, a failure removes again the folders this call made.
+std::variant<UniqueFd, Status> makeDirectoriesAt(int folder, const std::string& folderText,
+                                                 std::span<const std::string> names,
+                                                 bool undoOnFailure);
+
+/// Removes `name` in `folder` itself, as removeItem does.
+Status removeItemAt(int folder, const std::string& folderText, const std::string& name);
 
 /// Removes the item at `path` itself: a link as a link, a directory with
 /// everything in it (links inside are never followed). Missing is success.

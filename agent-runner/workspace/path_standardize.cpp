@@ -41,6 +41,30 @@ std::string standardizePath(std::string_view path) {
   return out.empty() ? std::string(".") : out;
 }
 
+bool holdsNul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+bool isGitAdminName(std::string_view component) {
+  static constexpr std::string_view kGit = ".git";
+  if (component.size() != kGit.size()) return false;
+  for (std::size_t i = 0; i < kGit.size(); ++i) {
+    char c = component[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kGit[i]) return false;
+  }
+  return true;
+}
+
+bool namesGitAdminEntry(std::string_view path) {
+  std::size_t i = 0;
+  while (i <= path.size()) {
+    std::size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    if (isGitAdminName(path.substr(i, end - i))) return true;
+    i = end + 1;
+  }
+  return false;
+}
+
 std::string parentPath(std::string_view path) {
   std::size_t slash = path.rfind('/');
   if (slash == path.npos) return {};

@@ -68,7 +68,7 @@ TEST(ApplyDiff, DiffWithoutFinalLineFeedAndDeletionOnly) {
   auto deletion =
       handle(applyRequest(repo.root(), "--- a/doomed\n+++ /dev/null\n@@ -1 +0,0 @@\n-x\n"));
   EXPECT_TRUE(deletion.ok) << deletion.error.value_or("");
-  EXPECT_EQ(deletion.affected_paths, Strings{});
+  EXPECT_EQ(deletion.affected_paths, Strings{"doomed"});  // what the diff removes
   EXPECT_FALSE(exists(repo.path("doomed")));
 }
 

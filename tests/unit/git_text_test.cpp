@@ -49,7 +49,7 @@ TEST(ValidateRemoteName, AcceptsAndRefuses) {
   }
 }
 
-TEST(CollectAffectedPaths, ReadsOnlyNewFileSides) {
+TEST(CollectAffectedPaths, ReadsNewSidesAndDeletedOldSides) {
   std::string diff =
       "diff --git a/z.txt b/z.txt\n--- a/z.txt\n+++ b/z.txt\n@@ -1 +1 @@\n-a\n+b\n"
       "@@ -5 +5 @@\n-c\n+d\n"
@@ -59,8 +59,8 @@ TEST(CollectAffectedPaths, ReadsOnlyNewFileSides) {
       "+++ b/../outside.txt\n"
       "+++ b/z.txt\n";
   EXPECT_EQ(collectAffectedPaths(diff),
-            (Strings{"../outside.txt", "plain/path.c", "src/new name.c", "z.txt"}));
-  EXPECT_EQ(collectAffectedPaths("--- a/x\n+++ /dev/null\n"), Strings{});
+            (Strings{"../outside.txt", "gone.txt", "plain/path.c", "src/new name.c", "z.txt"}));
+  EXPECT_EQ(collectAffectedPaths("--- a/x\n+++ /dev/null\n"), Strings{"x"});
   EXPECT_EQ(collectAffectedPaths("+++ b/last"), Strings{"last"});
 }
 
