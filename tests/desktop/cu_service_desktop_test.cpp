@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 
 #include "tests/desktop/fixture_app.h"
 #include "tests/support/private_bus.h"
@@ -37,8 +39,11 @@ TEST(HelperServiceOnTheDesktop, StatesObservedInOneCallServeTheNext) {
     return json::parse(reply, nullptr, false);
   };
   json seen;
-  for (int attempt = 0; attempt < 100 && !seen.is_object(); ++attempt) {
-    seen = call({{"op", "observe"}, {"pid", app.pid()}});  // the first calls wait for the name
+  // The first calls come before the service owns its name (a sanitised
+  // build takes a few hundred milliseconds to start): a bounded wait.
+  for (int attempt = 0; attempt < 250 && !seen.is_object(); ++attempt) {
+    seen = call({{"op", "observe"}, {"pid", app.pid()}});
+    if (!seen.is_object()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ASSERT_EQ(seen.value("ok", false), true) << seen;
   json pressed = call({{"op", "perform"},
