@@ -1,6 +1,7 @@
 // An operation's events are planned first (input_plan.h), so a refusal sends
 // nothing; then they go out back to back, and one round trip waits until the
-// compositor has handled them. No sleeps anywhere.
+// compositor has handled them. The one wait is the settle after making the
+// devices on a seat that had none (see virtual_input.h).
 #include "computer-use/platform/wayland/virtual_input.h"
 
 #include <fcntl.h>
