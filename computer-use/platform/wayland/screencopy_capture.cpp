@@ -171,6 +171,7 @@ class Content final : public ShareableContent {
       : windows_(windows), tree_(std::move(tree)), display_(std::move(display)) {}
   ~Content() override {
     outputs_.reset();
+    if (soleOutput_ != nullptr) wl_output_destroy(soleOutput_);
     if (manager_ != nullptr) zwlr_screencopy_manager_v1_destroy(manager_);
     if (shm_ != nullptr) wl_shm_destroy(shm_);
   }
@@ -182,8 +183,6 @@ class Content final : public ShareableContent {
     manager_ = static_cast<zwlr_screencopy_manager_v1*>(
         display_->bind(*manager, &zwlr_screencopy_manager_v1_interface, 3));
     shm_ = static_cast<wl_shm*>(display_->bind(*shm, &wl_shm_interface, 1));
-    outputs_ = Outputs::read(*display_, Clock::now() + kCaptureBound);
-    if (!outputs_) return failed(unreachableCompositor());
     return std::nullopt;
   }
 
@@ -205,7 +204,10 @@ class Content final : public ShareableContent {
     if (auto refused = refusal(sway::exposure(tree_, *w))) return *refused;
     const sway::Output* output = outputOf(w->content);
     wl_output* proxy = output != nullptr ? proxyNamed(output->name) : nullptr;
-    if (proxy == nullptr) return failed("the window's output is not known to the compositor");
+    if (proxy == nullptr) {
+      if (display_->usable()) return failed("the window's output is not known to the compositor");
+      return failed(unreachableCompositor());
+    }
     Frame region{w->content.x - output->rect.x, w->content.y - output->rect.y, w->content.width,
                  w->content.height};
     auto copied = copyRegion(*display_, manager_, managerVersion_, shm_, proxy, region,
@@ -225,7 +227,21 @@ class Content final : public ShareableContent {
     return nullptr;
   }
 
-  wl_output* proxyNamed(const std::string& name) const {
+  // The compositor's output that sway calls `name`. With one output on
+  // both sides it is that one, and its name need not be read (a round trip).
+  wl_output* proxyNamed(const std::string& name) {
+    std::vector<const Global*> globals;
+    for (const auto& g : display_->globals()) {
+      if (g.interface == wl_output_interface.name) globals.push_back(&g);
+    }
+    if (globals.size() == 1 && tree_.outputs.size() == 1) {
+      if (soleOutput_ == nullptr) {
+        soleOutput_ = static_cast<wl_output*>(display_->bind(*globals[0], &wl_output_interface, 1));
+      }
+      return soleOutput_;
+    }
+    if (!outputs_) outputs_ = Outputs::read(*display_, Clock::now() + kCaptureBound);
+    if (!outputs_) return nullptr;
     for (const auto& o : outputs_->list()) {
       if (o.name == name) return o.proxy;
     }
@@ -249,6 +265,7 @@ class Content final : public ShareableContent {
   zwlr_screencopy_manager_v1* manager_ = nullptr;
   std::uint32_t managerVersion_ = 0;
   wl_shm* shm_ = nullptr;
+  wl_output* soleOutput_ = nullptr;
   std::unique_ptr<Outputs> outputs_;
 };
 
