@@ -3,15 +3,26 @@
 // itself, under the lock, so a reply costs no second hand-over to the bus
 // thread. Only when the socket cannot take the reply at once does the worker
 // wake the bus thread (through an eventfd) to wait for room and send it.
-// Calls stay referenced until they are answered; a reply to a caller that has
-// gone away is dropped by the bus.
+// Calls stay referenced until they are answered, and the worker reads the
+// request where the call holds it; a reply to a caller that has gone away is
+// dropped by the bus.
+//
+// What is bounded here: calls in flight (kMaxWorkers threads; a call beyond
+// waits for the first free one), and each call's memory (its request, at
+// most one bus message, is never copied; an answer the bus cannot carry is
+// never built into a message). The cap is far above what slow calls take in
+// practice, so a quick call does not wait behind them; what slow calls cost
+// the machine (children) is for each program to bound. The descriptor limit
+// is raised to match the cap.
 #include "common/service_host.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -26,8 +37,10 @@
 namespace vorn::service {
 namespace {
 
-// Bounds the threads a flood of slow calls can start; later calls wait.
-constexpr std::size_t kMaxWorkers = 64;
+// Descriptors a call in flight may hold at once (a child's two pipes, both
+// ends while it starts, and its pidfd), with room to spare.
+constexpr rlim_t kDescriptorsPerCall = 8;
+constexpr rlim_t kDescriptorReserve = 256;
 
 // Set once, before any object below exists.
 const SystemdLibrary* sd = nullptr;
@@ -45,7 +58,8 @@ using Call = std::unique_ptr<sd_bus_message, MessageDeleter>;
 
 class Host {
  public:
-  explicit Host(RequestHandler handler) : handler_(std::move(handler)) {}
+  Host(RequestHandler handler, std::string answerTooLarge)
+      : handler_(std::move(handler)), answerTooLarge_(std::move(answerTooLarge)) {}
   // Workers finish (and release their calls) before the bus goes.
   ~Host() { workers_.reset(); }
 
@@ -59,6 +73,7 @@ class Host {
   void reply(sd_bus_message* call, const std::string& text);
 
   RequestHandler handler_;
+  const std::string answerTooLarge_;
   std::array<sd_bus_vtable, 3> vtable_{};  // registered with the bus: lives as long
   std::unique_ptr<sd_bus, BusDeleter> bus_;
   std::unique_ptr<sd_bus_slot, SlotDeleter> object_;
@@ -90,14 +105,14 @@ int Host::fail(const char* what, int rc) {
   return 1;
 }
 
-// Runs on the bus thread, under the lock: the request is copied out and
-// handed to a worker.
+// Runs on the bus thread, under the lock: the call is referenced and handed
+// to a worker, which reads the request in the message itself.
 int Host::accept(sd_bus_message* message) {
   const char* text = nullptr;
   int rc = sd->sd_bus_message_read(message, "s", &text);
   if (rc < 0) return rc;  // sd-bus answers the caller with the error
   auto call = std::make_shared<Call>(sd->sd_bus_message_ref(message));
-  workers_->submit([this, call, request = std::string(text)] {
+  workers_->submit([this, call, request = std::string_view(text)] {
     std::string answer = handler_(request);
     std::lock_guard lock(busMutex_);
     reply(call->get(), answer);
@@ -106,14 +121,30 @@ int Host::accept(sd_bus_message* message) {
   return 1;
 }
 
-// Under the lock. A reply the socket could not take whole waits in the
-// connection's queue; the bus thread is woken to watch for room.
-void Host::reply(sd_bus_message* call, const std::string& text) {
-  (void)sd->sd_bus_reply_method_return(call, "s", text.c_str());
+// Under the lock. An answer the bus cannot carry would cost the connection
+// (the bus drops a peer that sends an oversized message, and every call in
+// flight with it): the program's fixed answer goes instead. A reply the
+// socket could not take whole waits in the connection's queue; the bus
+// thread is woken to watch for room.
+void Host::reply(sd_bus_message* call, const std::string& answer) {
+  const std::string& text = answer.size() > kMaxReplyBytes ? answerTooLarge_ : answer;
+  int rc = sd->sd_bus_reply_method_return(call, "s", text.c_str());
+  if (rc < 0) (void)sd->sd_bus_reply_method_errno(call, -rc, nullptr);  // still one reply
   if (sd->sd_bus_get_events(bus_.get()) & POLLOUT) {
     std::uint64_t one = 1;
     (void)::write(wake_.get(), &one, sizeof one);
   }
+}
+
+// Every call in flight may hold a child's descriptors; the usual soft limit
+// (1024) would refuse spawns long before the worker cap is reached.
+void raiseDescriptorLimit() {
+  rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  rlim_t wanted = std::min(limit.rlim_max, kMaxWorkers * kDescriptorsPerCall + kDescriptorReserve);
+  if (limit.rlim_cur >= wanted) return;
+  limit.rlim_cur = wanted;
+  (void)::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 int Host::connect(const ServiceName& name) {
@@ -171,19 +202,20 @@ int Host::loop() {
 
 int Host::run(const ServiceName& name) {
   if (int rc = connect(name); rc != 0) return rc;
+  raiseDescriptorLimit();
   return loop();
 }
 
 }  // namespace
 
-int serve(const ServiceName& name, RequestHandler handler) {
+int serve(const ServiceName& name, RequestHandler handler, std::string answerTooLarge) {
   const char* why = "";
   sd = systemdLibrary(&why);
   if (sd == nullptr) {
     std::fprintf(stderr, "cannot load libsystemd: %s\n", why);
     return 1;
   }
-  Host host(std::move(handler));
+  Host host(std::move(handler), std::move(answerTooLarge));
   return host.run(name);
 }
 

@@ -18,7 +18,8 @@ namespace vorn::service {
   X(sd_bus_get_fd) X(sd_bus_get_events) X(sd_bus_get_timeout)                          \
   X(sd_bus_flush_close_unref) X(sd_bus_slot_unref) X(sd_bus_message_read)              \
   X(sd_bus_message_ref) X(sd_bus_message_unref) X(sd_bus_reply_method_return)          \
-  X(sd_bus_object_vtable_format) VORN_SD_BUS_CLIENT_FUNCTIONS(X)
+  X(sd_bus_reply_method_errno) X(sd_bus_object_vtable_format)                          \
+  VORN_SD_BUS_CLIENT_FUNCTIONS(X)
 
 // A client's calls: connecting to an address, asynchronous method calls and
 // reading their replies (the service host's loop uses process and is_open too).

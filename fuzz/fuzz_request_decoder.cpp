@@ -1,7 +1,7 @@
 // Any bytes must decode or fail with a description, and every answer built
 // from the outcome must encode to valid JSON text. A second, independent JSON
 // parser is the reference: what it rejects must be refused, and what is
-// accepted must carry the same values.
+// accepted must carry the same values in every field, numbers included.
 #include <cstdint>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -16,11 +16,49 @@ namespace {
 
 using json = nlohmann::json;
 
-void expectSame(const json& doc, const char* key, const std::optional<std::string>& value) {
+void expectPresence(const json& doc, const char* key, bool present) {
   auto it = doc.find(key);
-  bool present = it != doc.end() && !it->is_null();
-  if (present != value.has_value()) std::abort();
-  if (present && it->get<std::string>() != *value) std::abort();
+  if ((it != doc.end() && !it->is_null()) != present) std::abort();
+}
+
+void expectSame(const json& doc, const char* key, const std::optional<std::string>& value) {
+  expectPresence(doc, key, value.has_value());
+  if (value && doc[key].get<std::string>() != *value) std::abort();
+}
+
+void expectSame(const json& doc, const char* key, const std::optional<bool>& value) {
+  expectPresence(doc, key, value.has_value());
+  if (value && doc[key].get<bool>() != *value) std::abort();
+}
+
+void expectSame(const json& doc, const char* key,
+                const std::optional<std::vector<std::string>>& value) {
+  expectPresence(doc, key, value.has_value());
+  if (value && doc[key].get<std::vector<std::string>>() != *value) std::abort();
+}
+
+// The reference rounds a decimal once, as strtod does: an exact reading
+// must land on the same double.
+void expectSame(const json& doc, const char* key, const std::optional<double>& value) {
+  expectPresence(doc, key, value.has_value());
+  if (value && doc[key].get<double>() != *value) std::abort();
+}
+
+// A count the reference holds as an integer must be that integer; one it
+// holds as a double (written with a fraction or an exponent) must round to
+// it, since the exact value does.
+void expectSame(const json& doc, const char* key, const std::optional<std::int64_t>& value) {
+  expectPresence(doc, key, value.has_value());
+  if (!value) return;
+  const json& number = doc[key];
+  if (number.is_number_integer() && number.get<std::int64_t>() != *value) std::abort();
+  if (number.is_number_unsigned() &&
+      (*value < 0 || number.get<std::uint64_t>() != static_cast<std::uint64_t>(*value))) {
+    std::abort();
+  }
+  if (number.is_number_float() && number.get<double>() != static_cast<double>(*value)) {
+    std::abort();
+  }
 }
 
 void compareWithReference(std::string_view bytes, const vorn::RunnerRequest* request) {
@@ -31,9 +69,15 @@ void compareWithReference(std::string_view bytes, const vorn::RunnerRequest* req
   }
   if (!request) return;
   if (!doc.is_object() || doc["op"].get<std::string>() != request->op) std::abort();
-  expectSame(doc, "path", request->path);
-  expectSame(doc, "content", request->content);
-  expectSame(doc, "command", request->command);
+  const auto& r = *request;
+#define VORN_SAME(field) expectSame(doc, #field, r.field)
+  VORN_SAME(workspace_root), VORN_SAME(extra_roots), VORN_SAME(path), VORN_SAME(paths);
+  VORN_SAME(content), VORN_SAME(diff), VORN_SAME(dry_run), VORN_SAME(message);
+  VORN_SAME(command), VORN_SAME(timeout), VORN_SAME(allow_network), VORN_SAME(name);
+  VORN_SAME(branch), VORN_SAME(remote), VORN_SAME(set_upstream), VORN_SAME(worktree);
+  VORN_SAME(staged), VORN_SAME(scope), VORN_SAME(base_branch), VORN_SAME(count);
+  VORN_SAME(worktree_path), VORN_SAME(prune), VORN_SAME(no_ff);
+#undef VORN_SAME
 }
 
 }  // namespace

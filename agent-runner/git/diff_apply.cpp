@@ -95,8 +95,14 @@ vorn::RunnerResponse answerFor(const vorn::RunnerResponse& run, bool dryRun,
 }  // namespace
 
 vorn::RunnerResponse applyDiff(const vorn::RunnerRequest& request) {
-  std::string text = request.diff.value_or("");
-  if (vorn::text::trim(text).empty()) return vorn::failure("diff is required");
+  if (!request.diff || vorn::text::trim(*request.diff).empty()) {
+    return vorn::failure("diff is required");
+  }
+  // One copy, with room for the final line feed git needs: adding it must not
+  // copy a diff of many megabytes a second time.
+  std::string text;
+  text.reserve(request.diff->size() + 1);
+  text = *request.diff;
   if (!text.ends_with('\n')) text += '\n';
   auto preamble = repositoryPreamble(request);
   if (auto* refusal = std::get_if<vorn::RunnerResponse>(&preamble)) return *refusal;

@@ -2,6 +2,11 @@
 // pipes, so a short command is answered as soon as it ends and a chatty one
 // is never blocked on a full pipe. Without pidfd (old kernels) the poll wakes
 // every 20 ms to check.
+//
+// Each child leads a process group of its own, so that an overrun can be
+// stopped whole: whatever the child started (a background job, a git hook)
+// is signalled with it. The ended child is left a zombie until its outcome
+// is read: as long as it is, no new process can take its id as a group id.
 #include "agent-runner/process/child_process.h"
 
 #include <fcntl.h>
@@ -90,7 +95,7 @@ class SpawnSetup {
 
   // The runner ignores SIGPIPE for itself; its children get the default
   // back, and an empty signal mask. Other dispositions are inherited as the
-  // runner received them.
+  // runner received them. The child leads a new process group (pgroup 0).
   void prepare(int out, int err, const std::string& directory) {
     posix_spawn_file_actions_adddup2(&actions_, out, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions_, err, STDERR_FILENO);
@@ -101,7 +106,9 @@ class SpawnSetup {
     sigemptyset(&none);
     posix_spawnattr_setsigdefault(&attributes_, &defaults);
     posix_spawnattr_setsigmask(&attributes_, &none);
-    posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes_, 0);
+    posix_spawnattr_setflags(
+        &attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
   }
 
   int spawn(pid_t& pid, const std::string& executable, const std::vector<std::string>& arguments,
@@ -194,9 +201,11 @@ ChildProcess::ChildProcess(pid_t pid, UniqueFd pidFd, UniqueFd out, UniqueFd err
 // Every child is waited for. One that outlived SIGKILL and its grace period
 // (stuck in the kernel) is left to a detached thread that reaps it later.
 ChildProcess::~ChildProcess() {
-  if (reaped_ || tryReap()) return;
-  ::kill(pid_, SIGKILL);
-  if (tryReap()) return;
+  if (!hasEnded()) ::kill(pid_, SIGKILL);
+  if (hasEnded()) {
+    reap();
+    return;
+  }
   std::thread([pid = pid_] {
     int status;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -204,20 +213,27 @@ ChildProcess::~ChildProcess() {
   }).detach();
 }
 
-bool ChildProcess::tryReap() {
-  if (reaped_) return true;
-  int status = 0;
-  pid_t r = ::waitpid(pid_, &status, WNOHANG);
-  if (r == pid_) {
-    reaped_ = true;
-    waitStatus_ = status;
+// Looks without reaping (WNOWAIT): the zombie keeps the group id reserved.
+bool ChildProcess::hasEnded() {
+  if (ended_) return true;
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+      info.si_pid == pid_) {
+    ended_ = true;
     pidFd_.reset();
   }
-  return reaped_;
+  return ended_;
 }
 
-void ChildProcess::signal(int sig) {
-  if (!reaped_) ::kill(pid_, sig);
+void ChildProcess::reap() {
+  if (reaped_ || !ended_) return;
+  while (::waitpid(pid_, &waitStatus_, 0) < 0 && errno == EINTR) {
+  }
+  reaped_ = true;
+}
+
+void ChildProcess::signalGroup(int sig) {
+  if (!reaped_) ::kill(-pid_, sig);
 }
 
 std::size_t ChildProcess::readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture) {
@@ -243,8 +259,8 @@ std::size_t ChildProcess::pump(int timeoutMs) {
   int outIndex = -1, errIndex = -1;
   if (out_.valid()) fds[outIndex = static_cast<int>(count++)] = {out_.get(), POLLIN, 0};
   if (err_.valid()) fds[errIndex = static_cast<int>(count++)] = {err_.get(), POLLIN, 0};
-  if (!reaped_ && pidFd_.valid()) fds[count++] = {pidFd_.get(), POLLIN, 0};
-  if (!reaped_ && !pidFd_.valid() && timeoutMs > kFallbackPollMs) timeoutMs = kFallbackPollMs;
+  if (!ended_ && pidFd_.valid()) fds[count++] = {pidFd_.get(), POLLIN, 0};
+  if (!ended_ && !pidFd_.valid() && timeoutMs > kFallbackPollMs) timeoutMs = kFallbackPollMs;
   if (::poll(fds, count, timeoutMs) <= 0) return 0;
   std::size_t total = 0;
   if (outIndex >= 0 && fds[outIndex].revents) total += readFrom(out_, stdout_);
@@ -253,7 +269,7 @@ std::size_t ChildProcess::pump(int timeoutMs) {
 }
 
 bool ChildProcess::waitUntil(Clock::time_point deadline) {
-  while (!tryReap()) {
+  while (!hasEnded()) {
     int timeoutMs = millisecondsUntil(deadline);
     if (timeoutMs == 0) return false;
     pump(timeoutMs);
@@ -272,7 +288,8 @@ void ChildProcess::drainRemaining(Clock::duration bound) {
   err_.reset();
 }
 
-ChildOutcome ChildProcess::outcome() const {
+ChildOutcome ChildProcess::outcome() {
+  reap();
   if (!reaped_) return StillRunning{};
   if (WIFSIGNALED(waitStatus_)) return Signaled{WTERMSIG(waitStatus_)};
   return Exited{WEXITSTATUS(waitStatus_)};

@@ -63,24 +63,29 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   /// Drains both pipes until the child ends or `deadline` passes; true when
-  /// it has ended (and been reaped).
+  /// it has ended. The ended child is reaped only by `outcome()` (or the
+  /// destructor), so its process group stays safe to signal until then.
   bool waitUntil(Clock::time_point deadline);
 
-  /// Sends `signal` to the child itself (not its descendants), if still here.
-  void signal(int signal);
+  /// Sends `signal` to the child's process group: the child (which leads a
+  /// group of its own) and every process it started that stayed in it. Does
+  /// nothing once the child is reaped, when the group id could be reused.
+  void signalGroup(int signal);
 
   /// After the child is reaped: reads what is left in the pipes until end of
   /// file or `bound`, so a descendant holding them cannot delay the answer.
   void drainRemaining(Clock::duration bound);
 
-  /// The outcome and the cut, validated output. Call once, at the end.
-  ChildOutcome outcome() const;
+  /// The outcome and the cut, validated output. Call once, at the end; an
+  /// ended child is reaped here.
+  ChildOutcome outcome();
   std::string takeStdout();
   std::string takeStderr();
 
  private:
   ChildProcess(pid_t pid, UniqueFd pidFd, UniqueFd out, UniqueFd err, CaptureLimits limits);
-  bool tryReap();
+  bool hasEnded();
+  void reap();
   std::size_t pump(int timeoutMs);
   std::size_t readFrom(UniqueFd& fd, text::Utf8PrefixCapture& capture);
 
@@ -91,6 +96,7 @@ class ChildProcess {
   text::Utf8PrefixCapture stdout_;
   text::Utf8PrefixCapture stderr_;
   std::unique_ptr<char[]> buffer_;  // uninitialised: only pages read into are touched
+  bool ended_ = false;              // a zombie now: its pid, and so its group id, stay reserved
   bool reaped_ = false;
   int waitStatus_ = 0;
 };

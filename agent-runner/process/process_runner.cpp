@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <semaphore>
 
 namespace VornAgentRunnerMain {
 namespace {
@@ -18,6 +19,20 @@ constexpr auto kTerminateGrace = 1500ms;
 constexpr auto kKillGrace = 1000ms;
 // How long a descendant that inherited the pipes may hold the answer.
 constexpr auto kLeftoverBound = 200ms;
+
+// Children that run at once in one runner process (its service serves many
+// calls together). Each costs a process, its pipes and its share of the
+// machine; beyond this a run waits for a slot before it starts, and its time
+// limit starts with it. Calls that start no child never wait here.
+constexpr std::ptrdiff_t kMaxChildren = 64;
+std::counting_semaphore<kMaxChildren> childSlots(kMaxChildren);
+
+struct ChildSlot {
+  ChildSlot() { childSlots.acquire(); }
+  ~ChildSlot() { childSlots.release(); }
+  ChildSlot(const ChildSlot&) = delete;
+  ChildSlot& operator=(const ChildSlot&) = delete;
+};
 
 vorn::Clock::time_point deadlineAfter(double seconds) {
   if (!(seconds >= kMinimumTimeout)) seconds = kMinimumTimeout;  // also NaN
@@ -48,6 +63,7 @@ vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
                                   const std::vector<std::string>& arguments,
                                   const std::string& directory, double timeout,
                                   const vorn::Confinement* confinement = nullptr) {
+  ChildSlot slot;
   auto spawned =
       vorn::ChildProcess::spawn(executable, arguments, directory, environment, {}, confinement);
   if (auto* failed = std::get_if<vorn::FailedToStart>(&spawned)) return answerFor(*failed, {}, {});
@@ -60,12 +76,16 @@ vorn::RunnerResponse runProcessIn(const std::vector<std::string>* environment,
 
 }  // namespace
 
+// A child that ends in time leaves what it started alone. An overrun stops
+// the whole group; once the child has gone, or its grace is over, whatever
+// is left of the group is killed, so nothing outlives the answer.
 bool waitForExit(vorn::ChildProcess& child, double timeout) {
   if (child.waitUntil(deadlineAfter(timeout))) return true;
-  child.signal(SIGTERM);
-  if (child.waitUntil(vorn::Clock::now() + kTerminateGrace)) return true;
-  child.signal(SIGKILL);
-  return child.waitUntil(vorn::Clock::now() + kKillGrace);
+  child.signalGroup(SIGTERM);
+  child.signalGroup(SIGCONT);  // a stopped member could not act on the terminate
+  bool ended = child.waitUntil(vorn::Clock::now() + kTerminateGrace);
+  child.signalGroup(SIGKILL);
+  return ended || child.waitUntil(vorn::Clock::now() + kKillGrace);
 }
 
 vorn::RunnerResponse answerFor(const vorn::ChildOutcome& outcome, std::string out,

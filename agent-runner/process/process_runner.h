@@ -15,7 +15,8 @@ namespace VornAgentRunnerMain {
 bool waitForExit(vorn::ChildProcess& child, double timeout);
 
 /// Runs `executable` (absolute, not searched) with `arguments` in
-/// `directory` ("" = the runner's own) under `timeout` seconds. Answers
+/// `directory` ("" = the runner's own) under `timeout` seconds, once one of
+/// the process's 64 child slots is free (the limit starts then). Answers
 /// success with exit_status 0, "exit_<n>" with exit_status n (a signal's
 /// number for a child ended by one), "timeout" without exit_status, or
 /// "spawn_failed: <description>"; stdout cut to 16000 and stderr to 8000

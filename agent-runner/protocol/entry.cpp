@@ -30,8 +30,7 @@ void writeAnswer(const vorn::RunnerResponse& response) {
   vorn::writeAll(STDOUT_FILENO, encodeToString(response) + "\n");
 }
 
-int answerRequest(std::string_view bytes) {
-  auto decoded = vorn::decodeRequest(bytes);
+int answerDecoded(std::variant<vorn::RunnerRequest, vorn::DecodeError> decoded) {
   if (auto* error = std::get_if<vorn::DecodeError>(&decoded)) {
     writeAnswer(vorn::failure("invalid JSON request: " + error->description));
     return kExitUsage;
@@ -52,7 +51,9 @@ int answerStdin() {
     writeAnswer(vorn::failure(std::string(kNoRequest)));
     return kExitUsage;
   }
-  return answerRequest(input.bytes);
+  // The text is decoded in its own buffer, which is gone before the
+  // operation runs: a request of N bytes costs its text and its record.
+  return answerDecoded(vorn::decodeRequestInPlace(std::move(input.bytes)));
 }
 
 int serveOverBus() { return VornAgentRunnerXPCService().run(); }
@@ -83,7 +84,9 @@ int main(std::span<const std::string_view> arguments) {
     return kExitOk;
   }
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
-  if (auto request = vorn::argumentAfter(arguments, "--json")) return answerRequest(*request);
+  if (auto request = vorn::argumentAfter(arguments, "--json")) {
+    return answerDecoded(vorn::decodeRequest(*request));
+  }
   return answerStdin();
 }
 

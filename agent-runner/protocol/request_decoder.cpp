@@ -1,9 +1,11 @@
 // Requests can carry megabytes (a whole file's content, a long diff), so they
-// are read by a streaming parser that copies each string once, rather than
-// by a document model that lexes character by character. The handler keeps
-// the top-level values of known keys only (the last occurrence of a key
-// counts); nested values are skipped at any depth without recursion. Typed
-// readers then fill the record from those values through a table of keys.
+// are read by a streaming parser, in place: strings are unescaped inside the
+// request's own buffer, and the record copies each kept string once from
+// there. The handler keeps the top-level values of known keys only (the last
+// occurrence of a key counts); nested values are skipped at any depth without
+// recursion. Numbers reach the handler as their text and are converted
+// exactly (json_number.h). Typed readers then fill the record from those
+// values through a table of keys.
 #include "agent-runner/protocol/request_decoder.h"
 
 // Runs of plain string bytes are copied sixteen at a time where SSE2 exists.
@@ -13,10 +15,9 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
-#include <cmath>
-#include <limits>
 #include <map>
 
+#include "agent-runner/protocol/json_number.h"
 #include "common/text.h"
 
 namespace vorn {
@@ -26,21 +27,19 @@ struct FieldError {
   std::string text;
 };
 
-// A top-level value: its JSON kind, and its content where the kind has one.
+// A top-level value: its JSON kind, and its content where the kind has one,
+// as views into the request's buffer (a number's content is its text).
 struct TopValue {
-  enum Kind { kNull, kBool, kInteger, kUnsigned, kDouble, kString, kStringArray, kOther };
+  enum Kind { kNull, kBool, kNumber, kString, kStringArray, kOther };
   Kind kind = kNull;
   bool boolean = false;
-  std::int64_t integer = 0;
-  std::uint64_t unsignedInteger = 0;
-  double real = 0;
-  std::string text;
-  std::vector<std::string> items;
+  std::string_view text;
+  std::vector<std::string_view> items;
 };
 
 void read(const TopValue& v, std::optional<std::string>& out) {
   if (v.kind != TopValue::kString) throw FieldError{"expected a string"};
-  out = v.text;
+  out.emplace(v.text);
 }
 
 void read(const TopValue& v, std::optional<bool>& out) {
@@ -48,49 +47,25 @@ void read(const TopValue& v, std::optional<bool>& out) {
   out = v.boolean;
 }
 
+template <class T>
+T numberOrThrow(const std::variant<T, NumberError>& converted) {
+  if (auto* error = std::get_if<NumberError>(&converted)) throw FieldError{error->text};
+  return std::get<T>(converted);
+}
+
 void read(const TopValue& v, std::optional<double>& out) {
-  switch (v.kind) {
-    case TopValue::kInteger:
-      out = static_cast<double>(v.integer);
-      return;
-    case TopValue::kUnsigned:
-      out = static_cast<double>(v.unsignedInteger);
-      return;
-    case TopValue::kDouble:
-      if (!std::isfinite(v.real)) throw FieldError{"number out of range"};
-      out = v.real;
-      return;
-    default:
-      throw FieldError{"expected a number"};
-  }
+  if (v.kind != TopValue::kNumber) throw FieldError{"expected a number"};
+  out = numberOrThrow(jsonNumberToDouble(v.text));
 }
 
 void read(const TopValue& v, std::optional<std::int64_t>& out) {
-  if (v.kind == TopValue::kInteger) {
-    out = v.integer;
-  } else if (v.kind == TopValue::kUnsigned) {
-    if (v.unsignedInteger > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      throw FieldError{"integer does not fit 64 bits"};
-    }
-    out = static_cast<std::int64_t>(v.unsignedInteger);
-  } else if (v.kind == TopValue::kDouble) {
-    double d = v.real;
-    // An integer literal past the 64-bit range arrives here rounded, and
-    // -9223372036854775809 rounds to exactly -2^63: a double of magnitude 2^63
-    // cannot tell a fitting value from an overflow, so both ends refuse it.
-    if (!std::isfinite(d) || std::trunc(d) != d || d <= -9223372036854775808.0 ||
-        d >= 9223372036854775808.0) {
-      throw FieldError{"expected an integer that fits 64 bits"};
-    }
-    out = static_cast<std::int64_t>(d);
-  } else {
-    throw FieldError{"expected an integer"};
-  }
+  if (v.kind != TopValue::kNumber) throw FieldError{"expected an integer"};
+  out = numberOrThrow(jsonNumberToInteger(v.text));
 }
 
 void read(const TopValue& v, std::optional<std::vector<std::string>>& out) {
   if (v.kind != TopValue::kStringArray) throw FieldError{"expected an array of strings"};
-  out = v.items;
+  out.emplace(v.items.begin(), v.items.end());
 }
 
 struct FieldReader {
@@ -137,19 +112,10 @@ class TopLevelHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, T
   bool Bool(bool b) {
     return scalar([b](TopValue& v) { v.boolean = b; }, TopValue::kBool);
   }
-  bool Int(int i) { return Int64(i); }
-  bool Uint(unsigned u) { return Uint64(u); }
-  bool Int64(std::int64_t i) {
-    return scalar([i](TopValue& v) { v.integer = i; }, TopValue::kInteger);
-  }
-  bool Uint64(std::uint64_t u) {
-    if (u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      return Int64(static_cast<std::int64_t>(u));
-    }
-    return scalar([u](TopValue& v) { v.unsignedInteger = u; }, TopValue::kUnsigned);
-  }
-  bool Double(double d) {
-    return scalar([d](TopValue& v) { v.real = d; }, TopValue::kDouble);
+  // Every number arrives as its text (kParseNumbersAsStringsFlag).
+  bool RawNumber(const char* s, rapidjson::SizeType length, bool) {
+    std::string_view text(s, length);
+    return scalar([text](TopValue& v) { v.text = text; }, TopValue::kNumber);
   }
 
   bool String(const char* s, rapidjson::SizeType length, bool) {
@@ -244,7 +210,7 @@ RunnerRequest buildRequest(const TopLevelHandler& handler) {
     throw FieldError{"key 'op' is required"};
   }
   if (op->second.kind != TopValue::kString) throw FieldError{"key 'op': expected a string"};
-  request.op = op->second.text;
+  request.op = std::string(op->second.text);
   for (const auto& field : kOptionalFields) {
     auto it = handler.values.find(field.key);
     if (it == handler.values.end() || it->second.kind == TopValue::kNull) continue;
@@ -269,6 +235,9 @@ std::size_t forbiddenControlByte(std::string_view bytes) {
   return std::string_view::npos;
 }
 
+// Room past the text for the parser's terminator and its sixteen-byte loads.
+constexpr std::size_t kPadding = 16;
+
 std::string describeParseError(const rapidjson::ParseResult& result) {
   return std::string(rapidjson::GetParseError_En(result.Code())) + " (at byte " +
          std::to_string(result.Offset()) + ")";
@@ -277,20 +246,26 @@ std::string describeParseError(const rapidjson::ParseResult& result) {
 }  // namespace
 
 std::variant<RunnerRequest, DecodeError> decodeRequest(std::string_view bytes) {
-  if (auto at = forbiddenControlByte(bytes); at != std::string_view::npos) {
-    return DecodeError{"control character " + std::to_string(static_cast<int>(bytes[at])) +
+  std::string buffer;
+  buffer.reserve(bytes.size() + kPadding);
+  buffer.append(bytes);
+  return decodeRequestInPlace(std::move(buffer));
+}
+
+std::variant<RunnerRequest, DecodeError> decodeRequestInPlace(std::string&& bytes) {
+  std::string buffer = std::move(bytes);  // freed on return, whatever the outcome
+  if (auto at = forbiddenControlByte(buffer); at != std::string_view::npos) {
+    return DecodeError{"control character " + std::to_string(static_cast<int>(buffer[at])) +
                        " outside an escape (at byte " + std::to_string(at) + ")"};
   }
+  // The parser ends at a NUL and loads sixteen aligned bytes at a time, so
+  // the text gets a terminator and a block of padding.
+  buffer.append(kPadding, '\0');
   // Every string and key is checked for UTF-8 by the handler, faster than
   // the parser's own check; outside strings only ASCII is valid JSON anyway.
-  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
-  // The parser's string copy ends at a NUL and loads sixteen aligned bytes at
-  // a time, so the input gets a terminator and a block of padding.
-  constexpr std::size_t kPadding = 16;
-  std::string terminated;
-  terminated.reserve(bytes.size() + kPadding);
-  terminated.append(bytes).append(kPadding, '\0');
-  rapidjson::StringStream stream(terminated.c_str());
+  constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseIterativeFlag |
+                              rapidjson::kParseNumbersAsStringsFlag;
+  rapidjson::InsituStringStream stream(buffer.data());
   rapidjson::Reader reader;
   TopLevelHandler handler;
   rapidjson::ParseResult result = reader.Parse<kFlags>(stream, handler);

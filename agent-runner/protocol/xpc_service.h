@@ -16,7 +16,8 @@ class VornAgentRunnerXPCService {
                                                     "dev.vorn.AgentRunner1"};
 
   /// Serves until the bus connection ends (0); 1 after one line on standard
-  /// error when the bus cannot be reached or the name is taken.
+  /// error when the bus cannot be reached or the name is taken. An answer
+  /// too large for the bus is replied as the failure "answer_too_large".
   int run() const;
 
   /// One call: the reply is exactly what the one-shot mode writes for the

@@ -9,7 +9,9 @@
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/git/ref_names.h"
+#include "agent-runner/git/git_directories.h"
 #include "agent-runner/worktree/isolation_area.h"
+#include "agent-runner/worktree/repository_lock.h"
 #include "agent-runner/worktree/worktrees.h"
 #include "common/text.h"
 
@@ -125,6 +127,14 @@ vorn::RunnerResponse gitDeliver(const vorn::RunnerRequest& request) {
   auto checked = checkedDelivery(request);
   if (auto* refusal = std::get_if<vorn::RunnerResponse>(&checked)) return *refusal;
   const auto& d = std::get<Delivery>(checked);
+  // One delivery at a time per repository, from commit to prune: a merge
+  // that meets another's index lock or half-made merge would fail, or leave
+  // the user's index staging a reversal of work just merged. After a
+  // conflict the next merge refuses at once and leaves the index alone.
+  auto dirs = locateRepository(d.primary);
+  if (!dirs) return vorn::failure("No git repository found");
+  auto lock = RepositoryLock::acquire(dirs->commonDir);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&lock)) return *refusal;
   if (auto failed = commitPending(d)) return *failed;
   auto head = runGit({"rev-parse", "--abbrev-ref", "HEAD"}, d.primary, kBranchLookupTimeout);
   std::string primaryBranch = head.stdout_text ? trimmedStdout(head) : "HEAD";

@@ -6,6 +6,8 @@
 
 #include "agent-runner/git/git_rules.h"
 #include "agent-runner/protocol/runner_request.h"
+#include "agent-runner/git/git_directories.h"
+#include "common/status.h"
 
 namespace VornAgentRunnerMain {
 
@@ -20,5 +22,20 @@ bool isUnderIsolationArea(const std::string& path, const std::string& primary);
 /// "worktree_not_in_isolation_area".
 OrAnswer<std::string> isolatedWorktreePath(const vorn::RunnerRequest& request,
                                            const std::string& root);
+
+/// The info/exclude line that keeps the ".vorn" folder of `primary` out of
+/// what git reports untracked: "/.vorn/" when `primary` is the top of its
+/// working tree, else anchored at its place below the top. Nothing when no
+/// pattern can name it (a line feed in the path).
+std::optional<std::string> isolationAreaPattern(const RepositoryLocation& dirs,
+                                                const std::string& primary);
+
+/// Whether the repository's info/exclude holds `pattern` as a line.
+bool isExcluded(const RepositoryLocation& dirs, const std::string& pattern);
+
+/// Appends `pattern` as a line of the repository's info/exclude (created,
+/// with its folder, when missing), keeping what is there. Call under the
+/// RepositoryLock, after isExcluded said no.
+vorn::Status addExclude(const RepositoryLocation& dirs, const std::string& pattern);
 
 }  // namespace VornAgentRunnerMain

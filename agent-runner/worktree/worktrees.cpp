@@ -1,6 +1,10 @@
 #include "agent-runner/worktree/worktrees.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
 
 #include "agent-runner/git/git_invocation.h"
 #include "agent-runner/git/git_rules.h"
@@ -8,7 +12,9 @@
 #include "agent-runner/workspace/authorize.h"
 #include "agent-runner/workspace/file_mutations.h"
 #include "agent-runner/workspace/path_standardize.h"
+#include "agent-runner/git/git_directories.h"
 #include "agent-runner/worktree/isolation_area.h"
+#include "agent-runner/worktree/repository_lock.h"
 #include "common/text.h"
 
 namespace VornAgentRunnerMain {
@@ -41,10 +47,53 @@ vorn::RunnerResponse addFailure(const vorn::RunnerResponse& first,
                         .affectedPaths = std::vector<std::string>{path}});
 }
 
-vorn::RunnerResponse createWorktree(const std::string& root, const std::string& path,
+vorn::RunnerResponse reuse(const std::string& path, const std::string& branch) {
+  return vorn::success({.path = path,
+                        .affectedPaths = std::vector<std::string>{path},
+                        .message = "Using existing worktree on " + branch,
+                        .exitStatus = 0});
+}
+
+// Whether the folder holds nothing; nothing when it cannot be read.
+std::optional<bool> isEmptyFolder(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (dir == nullptr) return std::nullopt;
+  bool empty = true;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name != "." && name != "..") empty = false;
+  }
+  ::closedir(dir);
+  return empty;
+}
+
+// What stands at a worktree path: nothing, an empty folder, a worktree of
+// this repository (all fine), or the reason nothing may be created there.
+enum class Occupant { kNothing, kEmptyFolder, kOurWorktree, kOther };
+struct Occupancy {
+  Occupant occupant;
+  std::string why;
+};
+
+Occupancy occupancyOf(const std::string& path, const std::string& commonDir) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return {Occupant::kNothing, ""};
+    return {Occupant::kOther, vorn::Status::fromErrno(path).description()};
+  }
+  if (!S_ISDIR(st.st_mode)) return {Occupant::kOther, "something other than a folder is there"};
+  if (isWorktreeOf(path, commonDir)) return {Occupant::kOurWorktree, ""};
+  auto empty = isEmptyFolder(path);
+  if (!empty) return {Occupant::kOther, vorn::Status::fromErrno(path).description()};
+  if (*empty) return {Occupant::kEmptyFolder, ""};
+  if (::lstat((path + "/.git").c_str(), &st) == 0) {
+    return {Occupant::kOther, "a checkout of another repository is there"};
+  }
+  return {Occupant::kOther, "the folder is not empty"};
+}
+
+vorn::RunnerResponse runWorktreeAdd(const std::string& root, const std::string& path,
                                     const std::string& branch, double timeout) {
-  // Whatever stands here is not a worktree of its own (see the caller).
-  if (somethingAt(path)) (void)vorn::removeItem(path);
   auto first = runGit({"worktree", "add", "-b", branch, path, "HEAD"}, root, timeout);
   if (first.ok) return worktreeAnswer(first, "Created worktree on new branch " + branch, path);
   auto second = runGit({"worktree", "add", path, branch}, root, timeout);
@@ -52,6 +101,27 @@ vorn::RunnerResponse createWorktree(const std::string& root, const std::string& 
     return worktreeAnswer(second, "Attached worktree to existing branch " + branch, path);
   }
   return addFailure(first, second, path);
+}
+
+// Under the lock: nothing is ever removed to make room; the isolation area
+// is excluded before the first worktree appears in it.
+vorn::RunnerResponse createWorktree(const RepositoryLocation& dirs, const std::string& root,
+                                    const std::string& path, const std::string& branch,
+                                    double timeout) {
+  auto lock = RepositoryLock::acquire(dirs.commonDir);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&lock)) return *refusal;
+  auto occupancy = occupancyOf(path, dirs.commonDir);
+  if (occupancy.occupant == Occupant::kOurWorktree) return reuse(path, branch);
+  if (occupancy.occupant == Occupant::kOther) {
+    return vorn::failure("worktree_path_occupied: " + occupancy.why);
+  }
+  auto pattern = isolationAreaPattern(dirs, root);
+  if (pattern && !isExcluded(dirs, *pattern)) {
+    if (auto s = addExclude(dirs, *pattern); !s.ok()) {
+      return vorn::failure("exclude_failed: " + s.description());
+    }
+  }
+  return runWorktreeAdd(root, path, branch, timeout);
 }
 
 std::vector<std::string> removalTargets(const vorn::RunnerRequest& request) {
@@ -85,15 +155,13 @@ vorn::RunnerResponse gitWorktreeAdd(const vorn::RunnerRequest& request) {
   if (auto s = vorn::makeDirectories(vorn::parentPath(path)); !s.ok()) {
     return vorn::failure("mkdir_failed: " + s.description());
   }
-  // A plain folder here would pass a repository probe only through the
-  // primary checkout above it; reusing it would put the agent's work there.
-  if (isWorkingTreeTop(path)) {
-    return vorn::success({.path = path,
-                          .affectedPaths = std::vector<std::string>{path},
-                          .message = "Using existing worktree on " + *branch,
-                          .exitStatus = 0});
-  }
-  return createWorktree(root, path, *branch, timeLimit(request.timeout, 60, 15));
+  auto dirs = locateRepository(root);
+  if (!dirs) return vorn::failure("No git repository found");
+  // Only a worktree of this repository is reused: a plain folder passes a
+  // repository probe through the primary checkout above it, and putting the
+  // agent's work there would put it in the user's checkout.
+  if (isWorktreeOf(path, dirs->commonDir)) return reuse(path, *branch);
+  return createWorktree(*dirs, root, path, *branch, timeLimit(request.timeout, 60, 15));
 }
 
 vorn::RunnerResponse gitWorktreeRemove(const vorn::RunnerRequest& request) {
@@ -108,6 +176,10 @@ vorn::RunnerResponse gitWorktreeRemove(const vorn::RunnerRequest& request) {
     if (!path) return vorn::failure("path_outside_workspace");
     paths.push_back(std::move(*path));
   }
+  auto dirs = locateRepository(root);
+  if (!dirs) return vorn::failure("No git repository found");
+  auto lock = RepositoryLock::acquire(dirs->commonDir);
+  if (auto* refusal = std::get_if<vorn::RunnerResponse>(&lock)) return *refusal;
   return gitWorktreeRemove(paths, root, timeLimit(request.timeout, 60, 15));
 }
 

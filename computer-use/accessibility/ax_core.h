@@ -94,7 +94,9 @@ using NodesByRef = std::map<int, Dictionary>;
 /// pre-order, "@e" + the shared `counter`) while `depth` < `maxDepth` and
 /// `counter` < `maxNodes`; stores each node dictionary in `byRef` and each
 /// element in `axMap`; returns the dictionaries of `element`'s visited
-/// children, each with seven keys.
+/// children, each with seven keys. A child the session passes through
+/// (`AXSession::passesThrough`) is replaced by its own children, at the same
+/// depth and without a reference.
 std::vector<Dictionary> buildTree(AXSession& ax, const AXElement& element, int depth, int maxDepth,
                                   int maxNodes, int& counter, NodesByRef& byRef, AXMap& axMap);
 

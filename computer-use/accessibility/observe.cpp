@@ -73,20 +73,49 @@ StateMeta metaFor(const Dictionary& request, std::int32_t pid) {
 
 }  // namespace
 
+namespace {
+
+// The walk below one element: containers that pass through are replaced by
+// their children, at their own depth and with no reference of their own.
+struct Walk {
+  AXSession& ax;
+  int maxDepth;
+  int maxNodes;
+  int& counter;
+  NodesByRef& byRef;
+  AXMap& axMap;
+  int passBudget;
+
+  void list(const AXElement& element, int depth, int nesting, std::vector<Dictionary>& nodes) {
+    if (depth >= maxDepth || counter >= maxNodes) return;
+    for (const auto& child : copyElements(ax, element, "AXChildren")) {
+      if (counter >= maxNodes) break;
+      if (nesting < vorn::platform::kPassThroughNesting && passBudget > 0 &&
+          ax.passesThrough(child)) {
+        --passBudget;
+        list(child, depth, nesting + 1, nodes);
+        continue;
+      }
+      int number = ++counter;
+      std::string ref = "@e" + std::to_string(number);
+      std::vector<Dictionary> children;
+      list(child, depth + 1, 0, children);
+      Dictionary node = nodeDictionary(ax, child, ref, std::move(children));
+      byRef[number] = node;
+      axMap[ref] = child;
+      nodes.push_back(std::move(node));
+    }
+  }
+};
+
+}  // namespace
+
 std::vector<Dictionary> buildTree(AXSession& ax, const AXElement& element, int depth, int maxDepth,
                                   int maxNodes, int& counter, NodesByRef& byRef, AXMap& axMap) {
   std::vector<Dictionary> nodes;
-  if (depth >= maxDepth || counter >= maxNodes) return nodes;
-  for (const auto& child : copyElements(ax, element, "AXChildren")) {
-    if (counter >= maxNodes) break;
-    int number = ++counter;
-    std::string ref = "@e" + std::to_string(number);
-    auto children = buildTree(ax, child, depth + 1, maxDepth, maxNodes, counter, byRef, axMap);
-    Dictionary node = nodeDictionary(ax, child, ref, std::move(children));
-    byRef[number] = node;
-    axMap[ref] = child;
-    nodes.push_back(std::move(node));
-  }
+  Walk walk{
+      ax, maxDepth, maxNodes, counter, byRef, axMap, vorn::platform::passThroughBudget(maxNodes)};
+  walk.list(element, depth, 0, nodes);
   return nodes;
 }
 

@@ -1,6 +1,9 @@
+#include <cmath>
+
 #include "common/text.h"
 #include "computer-use/accessibility/ax_core.h"
 #include "computer-use/accessibility/fields.h"
+#include "computer-use/accessibility/text_entry.h"
 
 namespace AXCore {
 namespace {
@@ -79,26 +82,35 @@ HID::Outcome outcomeOf(AXError error, std::string_view what) {
 struct ActionContext {
   AXSession& ax;
   const AXElement& element;
+  std::int32_t pid;
   const Dictionary& request;
   const std::string& button;
   Platform& platform;
 };
 
-std::optional<AXPoint> centreOf(AXSession& ax, const AXElement& element) {
+// The centre of an element that a click can land on: one with a size, on the
+// screen. Toolkits give hidden elements no size or far-off positions
+// (LibreOffice's closed menus sit at -2147483648), which would click nowhere.
+std::optional<AXPoint> centreOf(AXSession& ax, const AXElement& element,
+                                vorn::platform::InputDevice& input) {
   AXValue position, size;
   if (ax.copyAttribute(element, "AXPosition", position) != kAXErrorSuccess) return std::nullopt;
   if (ax.copyAttribute(element, "AXSize", size) != kAXErrorSuccess) return std::nullopt;
   auto* p = std::get_if<AXPoint>(&position);
   auto* s = std::get_if<AXSize>(&size);
-  if (p == nullptr || s == nullptr) return std::nullopt;
-  return AXPoint{p->x + s->width / 2, p->y + s->height / 2};
+  if (p == nullptr || s == nullptr || !(s->width > 0) || !(s->height > 0)) return std::nullopt;
+  AXPoint centre{p->x + s->width / 2, p->y + s->height / 2};
+  if (!std::isfinite(centre.x) || !std::isfinite(centre.y)) return std::nullopt;
+  auto area = input.screenArea();
+  if (area && !area->contains(centre.x, centre.y)) return std::nullopt;
+  return centre;
 }
 
 Dictionary press(const ActionContext& c) {
   // Other buttons than the left one have no accessibility action: they click
   // the element's centre.
   if (c.button != "left") {
-    if (auto centre = centreOf(c.ax, c.element)) {
+    if (auto centre = centreOf(c.ax, c.element, c.platform.input)) {
       return result(HID::postClick(centre->x, centre->y, c.button, c.platform.input));
     }
   }
@@ -112,7 +124,7 @@ Dictionary focus(const ActionContext& c) {
 Dictionary setText(const ActionContext& c) {
   auto text = optionalString(c.request, "text");
   if (!text) return failure("invalid_arguments", "text is required");
-  return result(outcomeOf(c.ax.setAttribute(c.element, "AXValue", AXValue(*text)), "AX setValue"));
+  return enterText(c.ax, c.element, c.pid, *text, c.platform);
 }
 
 Dictionary scroll(const ActionContext& c) {
@@ -163,7 +175,7 @@ Dictionary perform(const Dictionary& request, Platform& platform) {
     platform.applications.activate(pid);
   }
   for (const auto& entry : kActions) {
-    if (entry.name == action) return entry.run({*ax, element, request, button, platform});
+    if (entry.name == action) return entry.run({*ax, element, pid, request, button, platform});
   }
   return failure("unsupported", "Unknown action " + action);
 }

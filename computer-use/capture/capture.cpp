@@ -113,6 +113,7 @@ Outcome captureWindow(std::uint32_t windowId, ScreenCapture& screen) {
       return Failure{"unknown_root", "Window " + std::to_string(windowId) +
                                          " is not shareable: " + failure->description + "."};
     }
+    if (failure->timedOut) return timedOut();
     return permissionRequired(failure->description);
   }
   const Image& image = std::get<Image>(captured);

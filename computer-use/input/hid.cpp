@@ -1,5 +1,6 @@
 #include "computer-use/input/hid.h"
 
+#include <utf8proc.h>
 #include <cmath>
 #include <cstdio>
 
@@ -18,8 +19,17 @@ using vorn::platform::MouseEventType;
 constexpr std::string_view kNotTrusted = "Accessibility is required in the helper process.";
 constexpr std::string_view kNoKeyEvents = "CGEventSource unavailable.";
 constexpr std::string_view kNoMouseEvents = "Failed to create mouse events.";
+constexpr std::string_view kCannotType = "Text cannot be typed.";
 
 Outcome refused(std::string_view reason) { return {false, std::string(reason)}; }
+
+// A window system clamps a far-off point onto the screen's edge, so a click
+// meant for nowhere would land somewhere: it is refused instead.
+bool onScreen(double x, double y, vorn::platform::InputDevice& input) {
+  if (!std::isfinite(x) || !std::isfinite(y)) return false;
+  auto area = input.screenArea();
+  return !area || area->contains(x, y);
+}
 
 bool post(vorn::platform::InputDevice& input, std::span<const InputEvent> events) {
   auto source = input.createEventSource();
@@ -51,6 +61,10 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
 
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input) {
   if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
+  if (!onScreen(x, y, input)) {
+    return refused("Click position " + coordinateText(x) + "," + coordinateText(y) +
+                   " is outside the screen.");
+  }
   std::string name = vorn::text::lowercase(button);
   ButtonChoice choice = buttonNamed(name);
   const InputEvent events[] = {
@@ -60,6 +74,22 @@ Outcome postClick(double x, double y, std::string_view button, vorn::platform::I
   };
   if (!post(input, events)) return refused(kNoMouseEvents);
   return {true, "click_xy:" + name + ":" + coordinateText(x) + "," + coordinateText(y)};
+}
+
+Outcome typeText(std::string_view text, vorn::platform::InputDevice& input) {
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
+  std::u32string characters;
+  auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    utf8proc_int32_t c = 0;
+    auto n = utf8proc_iterate(bytes + i, static_cast<utf8proc_ssize_t>(text.size() - i), &c);
+    if (n <= 0) return refused(kCannotType);
+    characters.push_back(static_cast<char32_t>(c));
+    i += static_cast<std::size_t>(n);
+  }
+  auto source = input.createEventSource();
+  if (!source || !source->typeText(characters)) return refused(kCannotType);
+  return {true, std::nullopt};
 }
 
 std::string coordinateText(double v) {

@@ -28,10 +28,19 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
 /// Clicks `button` once at (x, y), screen coordinates: pointer move, button
 /// down, button up, the latter two with click state 1. Any name but "right"
 /// and "middle" (after lowercasing) is the left button. Refusals: the
-/// device's words and the accessibility text as above; "Failed to create mouse events." when the
-/// events cannot be made or posted. Success: "click_xy:" + the lowercased name
-/// as given + ":" + x + "," + y, each truncated toward zero.
+/// device's words and the accessibility text as above; "Click position <x>,<y>
+/// is outside the screen." for a point that is not finite or off the input
+/// device's screen area (nothing is posted: the window system would move it
+/// onto the edge); "Failed to create mouse events." when the events cannot be
+/// made or posted. Success: "click_xy:" + the lowercased name as given + ":" +
+/// x + "," + y, each truncated toward zero.
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input);
+
+/// Types `text` (UTF-8) through the input device into whatever has the
+/// keyboard focus. Refusals: the device's words and the accessibility text as
+/// above; "Text cannot be typed." when the device cannot type it (nothing
+/// posted). Success: no message.
+Outcome typeText(std::string_view text, vorn::platform::InputDevice& input);
 
 /// A coordinate as the click outcome shows it: truncated toward zero, in plain
 /// decimal digits ("-0" never appears); "nan", "inf" or "-inf" when not finite.

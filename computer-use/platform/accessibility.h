@@ -76,21 +76,41 @@ class AXSession {
                                 AXValue& value) = 0;
 
   /// Performs `action` ("AXPress", "AXScrollDownByPage", ...) on `element`.
+  /// Besides the described platform's actions: "AXSelectAllText" selects the
+  /// whole text of an element that has one (nothing to select is success).
   virtual AXError performAction(const AXElement& element, std::string_view action) = 0;
 
   /// Sets `attribute` ("AXValue", "AXFocused") of `element` to `value`.
   virtual AXError setAttribute(const AXElement& element, std::string_view attribute,
                                const AXValue& value) = 0;
 
+  /// Whether observe passes through `element`: a structural container that
+  /// carries nothing for an agent (toolkits nest content in unnamed panels,
+  /// fillers and sections that the described platform's tree does not have).
+  /// Its children take its place; it takes no reference and no depth level.
+  /// False unless the backend knows better.
+  virtual bool passesThrough(const AXElement& element) {
+    (void)element;
+    return false;
+  }
+
   /// A hint that the subtree of `root` is about to be read: at least the
   /// elements a depth-first pre-order walk of at most `maxNodes` elements in
-  /// `maxDepth` levels below `root` meets. A backend may fetch them in bulk
+  /// `maxDepth` levels below `root` meets, passing through what
+  /// `passesThrough` says within the bounds below. A backend may fetch them in bulk
   /// so that the reads that follow cost nothing; the answers are the same
   /// either way.
   virtual void prefetch(const AXElement& root, int maxDepth, int maxNodes) {
     (void)root, (void)maxDepth, (void)maxNodes;
   }
 };
+
+/// How far observe passes through: at most this many containers in a row
+/// on one path, and at most `passThroughBudget(maxNodes)` in one walk (a
+/// container beyond either is an element like any other), so that a tree of
+/// nothing but containers is still read in bounded time.
+inline constexpr int kPassThroughNesting = 32;
+inline int passThroughBudget(int maxNodes) { return (maxNodes > 0 ? maxNodes : 0) + 256; }
 
 class Accessibility {
  public:

@@ -4,11 +4,13 @@
 // scripted fake. No window-system type appears above this seam.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -131,6 +133,31 @@ class EventSource {
   /// window system went away while they were posted. True says the events were
   /// handed over, not that an application received them.
   virtual bool post(std::span<const InputEvent> events) = 0;
+  /// Types `text` (any Unicode; line feeds as Return, tabs as Tab) into
+  /// whatever has the keyboard focus, as key presses: keys the layout lacks
+  /// are bound for the purpose, as the key layer binds a missing keysym.
+  /// False when a character cannot be typed (nothing is posted then) or the
+  /// window system went away; a source that cannot type at all answers false.
+  virtual bool typeText(std::u32string_view text) {
+    (void)text;
+    return false;
+  }
+};
+
+/// The part of global screen coordinates that pointer events can reach.
+struct ScreenArea {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+
+  /// Whether the point lies on it (the pixel holding it, rounded down); never
+  /// for a point that is not finite.
+  bool contains(double px, double py) const {
+    double fx = std::floor(px), fy = std::floor(py);
+    return fx >= x && fx < x + width && fy >= y && fy < y + height;
+  }
+  bool operator==(const ScreenArea&) const = default;
 };
 
 class InputDevice {
@@ -142,6 +169,9 @@ class InputDevice {
   virtual std::optional<std::string> inputUnsupported() { return std::nullopt; }
   /// Whether this process may post synthetic input at all.
   virtual bool trusted() = 0;
+  /// The screen's area, or nothing when it cannot be told (then only points
+  /// that are not finite are refused).
+  virtual std::optional<ScreenArea> screenArea() { return std::nullopt; }
   /// A source for one operation's events, or null when none can be made.
   virtual std::unique_ptr<EventSource> createEventSource() = 0;
 };
@@ -188,6 +218,9 @@ struct CaptureFailure {
   /// partly off the screen, behind another tab), and this window system can
   /// only capture what the screen shows; `description` says which.
   bool notInView = false;
+  /// The window's own content could not be had in time (its application
+  /// did not paint it): answered like a capture that never ends.
+  bool timedOut = false;
   /// The window system's words for what failed, valid UTF-8.
   std::string description;
 };

@@ -5,8 +5,9 @@
 namespace ComputerUseHelperMain {
 
 int VornComputerUseXPCService::run() {
-  return vorn::service::serve(kName,
-                              [this](std::string_view request) { return performRequest(request); });
+  return vorn::service::serve(
+      kName, [this](std::string_view request) { return performRequest(request); },
+      std::string(kAnswerTooLarge));
 }
 
 std::string VornComputerUseXPCService::performRequest(std::string_view request) {

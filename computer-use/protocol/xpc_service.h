@@ -20,6 +20,10 @@ class VornComputerUseXPCService {
   /// use from several threads at once.
   explicit VornComputerUseXPCService(vorn::platform::Platform& platform) : platform_(platform) {}
 
+  /// Replied in place of an answer too large for the bus.
+  static constexpr std::string_view kAnswerTooLarge =
+      R"({"ok":false,"error":"answer_too_large","message":"The answer is too large for the bus."})";
+
   /// Serves until the bus connection ends (0); 1 after one line on standard
   /// error when the bus cannot be reached or the name is taken.
   int run();

@@ -38,12 +38,13 @@ TEST(HelperServiceOnTheDesktop, StatesObservedInOneCallServeTheNext) {
                                       "dev.vorn.ComputerUse1", request.dump());
     return json::parse(reply, nullptr, false);
   };
+  // The first calls come before the service owns its name: a bounded wait
+  // (a sanitized build starts slowly on a loaded machine), timing nothing.
   json seen;
-  // The first calls come before the service owns its name (a sanitised
-  // build takes a few hundred milliseconds to start): a bounded wait.
-  for (int attempt = 0; attempt < 250 && !seen.is_object(); ++attempt) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!seen.is_object() && std::chrono::steady_clock::now() < deadline) {
     seen = call({{"op", "observe"}, {"pid", app.pid()}});
-    if (!seen.is_object()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!seen.is_object()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ASSERT_EQ(seen.value("ok", false), true) << seen;
   json pressed = call({{"op", "perform"},

@@ -4,7 +4,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent-runner/git/git_invocation.h"
@@ -17,6 +19,7 @@ namespace {
 using namespace vorn::testing;
 using Strings = std::vector<std::string>;
 using VornAgentRunnerMain::handle;
+using namespace std::chrono_literals;
 
 vorn::RunnerRequest withPaths(vorn::RunnerRequest r, Strings paths) {
   r.paths = std::move(paths);
@@ -353,6 +356,34 @@ TEST(Restore, ConflictedPathReturnsToHead) {
   auto answer = handle(withPaths(request("git_restore", repo.root()), {"README"}));
   EXPECT_TRUE(answer.ok) << answer.error.value_or("");
   EXPECT_EQ(repo.read("README"), "ours\n");
+}
+
+// A hook that never ends, and the job it put in the background, are stopped
+// with the git run that started them: nothing writes into the repository
+// after the answer.
+TEST(GitHooks, AHookThatNeverEndsIsStoppedWithItsGit) {
+  GitRepo repo;
+  repo.write(
+      ".git/hooks/pre-commit",
+      "#!/bin/sh\nsleep 100 >/dev/null 2>&1 & echo $! > .git/bg.pid\necho $$ > .git/hook.pid\n"
+      "while :; do echo tick >> .git/ticks; sleep 0.05; done\n");
+  sh(repo.root(), "chmod +x .git/hooks/pre-commit && git add README");
+  auto r = request("git_commit", repo.root());
+  r.message = "never";
+  r.timeout = 1;  // the git minimum, 5 s, applies
+  EXPECT_FALSE(handle(r).ok);
+  for (const char* file : {".git/bg.pid", ".git/hook.pid"}) {
+    pid_t pid = std::stoi(repo.read(file));
+    auto stopped = [pid] {
+      std::string stat = readText("/proc/" + std::to_string(pid) + "/stat");
+      return stat.empty() || stat.find(") Z ") != std::string::npos;
+    };
+    for (int i = 0; i < 200 && !stopped(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(stopped()) << file;
+  }
+  auto ticks = repo.read(".git/ticks");
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(repo.read(".git/ticks"), ticks) << "the hook still writes";
 }
 
 }  // namespace

@@ -1,19 +1,25 @@
 // runProcess and shell against real children: every way a run can end, the
 // output cuts, and the waits that must neither hang nor lag.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "agent-runner/process/process_runner.h"
 #include "agent-runner/process/shell.h"
+#include "common/unique_fd.h"
 
 namespace {
 
@@ -218,6 +224,88 @@ TEST(ProcessWait, QuickCommandIsAnsweredAtOnce) {
     ASSERT_TRUE(r.ok);
   }
   EXPECT_LT(fastest, 0.015);
+}
+
+// Whether `pid` names a live process (a zombie has ended: only its parent,
+// which may be an init that never reaps, still has to collect it).
+bool alive(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  auto close = line.rfind(')');
+  return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+}
+
+// Waits (boundedly) until none of `pids` is alive; those still alive.
+std::vector<pid_t> survivors(const std::vector<pid_t>& pids) {
+  std::vector<pid_t> left = pids;
+  for (int i = 0; i < 500 && !left.empty(); ++i) {
+    std::erase_if(left, [](pid_t p) { return !alive(p); });
+    if (!left.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return left;
+}
+
+std::vector<pid_t> pidsIn(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::vector<pid_t> pids;
+  for (pid_t p; in >> p;) pids.push_back(p);
+  return pids;
+}
+
+// Up to fifty background jobs (as many as a loaded machine starts in time),
+// every other one deaf to SIGTERM, behind a foreground command that
+// overruns: the answer is the child's as before, and nothing of the group is
+// left once it is given.
+TEST(ProcessGroup, AnOverrunStopsEverythingTheChildStarted) {
+  TempDir dir;
+  auto pids = dir.path() / "pids";
+  std::string script = "for i in $(seq 25); do sleep 100 & echo $! >> " + pids.string() +
+                       "; (trap '' TERM; exec sleep 100) & echo $! >> " + pids.string() +
+                       "; done; sleep 100";
+  auto r = shellOp(script, 2);
+  EXPECT_EQ(r.error, "exit_15");
+  EXPECT_EQ(r.exit_status, 15);
+  auto started = pidsIn(pids);
+  ASSERT_GE(started.size(), 2u);
+  EXPECT_TRUE(survivors(started).empty());
+}
+
+TEST(ProcessGroup, AChildThatEndsInTimeLeavesItsBackgroundJobsAlone) {
+  auto r = sh("sleep 100 >/dev/null 2>&1 & echo $!");
+  ASSERT_TRUE(r.ok) << r.error.value_or("");
+  pid_t background = std::stoi(*r.stdout_text);
+  EXPECT_TRUE(alive(background));
+  ::kill(background, SIGKILL);
+}
+
+// A process runs at most 64 children at once: a 65th run waits for a slot
+// and starts once one is free.
+TEST(ChildSlots, ASixtyFifthRunWaitsForAFreeSlot) {
+  TempDir dir;
+  auto started = dir.path() / "started";
+  std::filesystem::create_directory(started);
+  std::string gate = (dir.path() / "gate").string();
+  vorn::UniqueFd held(::open(gate.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+  auto count = [&] {
+    auto entries = std::filesystem::directory_iterator(started);
+    return std::distance(begin(entries), end(entries));
+  };
+  std::vector<std::thread> runs;
+  std::atomic<int> ok{0};
+  for (int i = 0; i < 65; ++i) {
+    std::string script =
+        "touch " + (started / std::to_string(i)).string() + "; flock -s " + gate + " true";
+    runs.emplace_back([script, &ok] { ok += sh(script, 60).ok; });
+  }
+  for (int i = 0; i < 500 && count() < 64; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(count(), 64);
+  ::flock(held.get(), LOCK_UN);
+  for (auto& t : runs) t.join();
+  EXPECT_EQ(ok.load(), 65);
 }
 
 // Restores a signal's disposition and the thread's mask at the end of a test.

@@ -1,24 +1,30 @@
 // The runner as a service on a private session bus: replies equal to the
-// one-shot answers, calls that never wait for each other, a clean refusal to
-// start when it cannot serve, activation by the bus, and a storm of calls
-// after which the process is back to its idle threads and descriptors.
+// one-shot answers, calls that never wait for each other (not behind 64 slow
+// ones either), a clean refusal to start when it cannot serve, activation by
+// the bus, and a storm of calls after which the process is back to its idle
+// threads and descriptors.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/unique_fd.h"
 #include "tests/support/git_sandbox.h"
 #include "tests/support/private_bus.h"
 
 namespace {
 
 using namespace vorn::testing;
+using namespace std::chrono_literals;
 
 constexpr const char* kBusName = "dev.vorn.AgentRunner";
 constexpr const char* kPath = "/dev/vorn/AgentRunner";
@@ -69,6 +75,39 @@ TEST_F(RunnerService, ASlowCallNeverHoldsUpAnother) {
   EXPECT_EQ(slow.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
       << "the ping waited for the shell";
   EXPECT_NE(slow.get().find(R"("exit_status":0)"), std::string::npos);
+}
+
+// Sixty-four slow calls in flight (each a shell held until the test lets it
+// go): a ping is answered while every one of them still runs.
+TEST_F(RunnerService, APingIsAnsweredWhileSixtyFourSlowCallsRun) {
+  TempDir dir;
+  const std::string gate = dir.path() + "/gate", started = dir.path() + "/started";
+  std::filesystem::create_directory(started);
+  vorn::UniqueFd held(::open(gate.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX), 0);
+  std::vector<std::future<std::string>> slow;
+  for (int i = 0; i < 64; ++i) {
+    std::string command =
+        "touch " + started + "/" + std::to_string(i) + "; flock -s " + gate + " true";
+    slow.push_back(std::async(std::launch::async, [this, command] {
+      return call(bus_, R"({"op":"shell","timeout":60,"command":")" + command + "\"}");
+    }));
+  }
+  auto running = [&] {
+    auto entries = std::filesystem::directory_iterator(started);
+    return std::distance(begin(entries), end(entries));
+  };
+  for (int i = 0; i < 1000 && running() < 64; ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(running(), 64);
+  auto ping = std::async(std::launch::async, [this] { return call(bus_, R"({"op":"ping"})"); });
+  bool answered = ping.wait_for(15s) == std::future_status::ready;
+  int finished = 0;
+  for (auto& s : slow) finished += s.wait_for(0s) == std::future_status::ready;
+  ::flock(held.get(), LOCK_UN);
+  ASSERT_TRUE(answered) << "the ping waited for the slow calls";
+  EXPECT_NE(ping.get().find("pong"), std::string::npos);
+  EXPECT_EQ(finished, 0);
+  for (auto& s : slow) EXPECT_NE(s.get().find(R"("exit_status":0)"), std::string::npos);
 }
 
 TEST(RunnerServiceStart, ATakenNameOrNoBusEndsWithOneLineAndStatusOne) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <variant>
@@ -104,6 +105,54 @@ TEST(DecodeRequest, SurvivesDeepNesting) {
   EXPECT_TRUE(decodeError(open));
   EXPECT_TRUE(decodeError(open + close));
   decodeOk(R"({"op":"x","deep":)" + open + close + "}");
+}
+
+// Numbers are read from their text: no detour through a double decides
+// whether a count is whole or in range, and a timeout is the double nearest
+// to what was written.
+TEST(DecodeNumbers, TimeoutIsTheNearestDouble) {
+  const std::pair<const char*, double> cases[] = {
+      {"0e92", 0.0},
+      {"-0.0e-7", -0.0},
+      {"5", 5.0},
+      {"0.1", 0.1},
+      {"1.5E+3", 1500.0},
+      {"1e-400", 0.0},
+      {"2.4703282292062328e-324", 4.9406564584124654e-324},
+      {"123456789012345678901234567890", 1.2345678901234568e29},
+      {"1.7976931348623157e308", 1.7976931348623157e308},
+      {"18446744073709551617", 18446744073709551616.0}};
+  for (const auto& [text, value] : cases) {
+    auto r = decodeOk(std::string(R"({"op":"shell","timeout":)") + text + "}");
+    ASSERT_TRUE(r.timeout) << text;
+    EXPECT_EQ(*r.timeout, value) << text;
+    EXPECT_EQ(std::signbit(*r.timeout), std::signbit(value)) << text;
+  }
+  for (const char* text : {"1.7976931348623159e308", "1e400", "-1e309"}) {
+    EXPECT_TRUE(decodeError(std::string(R"({"op":"shell","timeout":)") + text + "}")) << text;
+  }
+}
+
+TEST(DecodeNumbers, CountIsAnExactWholeNumberInRange) {
+  const std::pair<const char*, std::int64_t> whole[] = {{"0e92", 0},
+                                                        {"-0", 0},
+                                                        {"0.5e1", 5},
+                                                        {"500e-2", 5},
+                                                        {"9007199254740993", 9007199254740993},
+                                                        {"9007199254740993.0", 9007199254740993},
+                                                        {"9223372036854775807.000", INT64_MAX},
+                                                        {"922337203685477580.7e1", INT64_MAX},
+                                                        {"-9.223372036854775808e18", INT64_MIN},
+                                                        {"1e18", 1000000000000000000}};
+  for (const auto& [text, value] : whole) {
+    EXPECT_EQ(decodeOk(std::string(R"({"op":"git_log","count":)") + text + "}").count, value)
+        << text;
+  }
+  for (const char* text :
+       {"2.5", "1.0000000000000000001", "1e-99999999999999999999999", "1e19", "9223372036854775808",
+        "9.223372036854775808e18", "-9223372036854775809", "100000000000000000000000000000000"}) {
+    EXPECT_TRUE(decodeError(std::string(R"({"op":"git_log","count":)") + text + "}")) << text;
+  }
 }
 
 TEST(EncodeResponse, PingAndFailureAnswersAreExact) {

@@ -66,6 +66,9 @@ TEST(AtspiRoles, WindowCheckableAndScrollableKinds) {
 TEST(AtspiRoles, StateBitsAndInterfaceNames) {
   EXPECT_EQ(kStateShowing, ATSPI_STATE_SHOWING);
   EXPECT_EQ(kStateDefunct, ATSPI_STATE_DEFUNCT);
+  EXPECT_EQ(kStateEditable, ATSPI_STATE_EDITABLE);
+  EXPECT_EQ(kStateFocusable, ATSPI_STATE_FOCUSABLE);
+  EXPECT_EQ(kStateSensitive, ATSPI_STATE_SENSITIVE);
   EXPECT_EQ(kStateManagesDescendants, ATSPI_STATE_MANAGES_DESCENDANTS);
   EXPECT_TRUE(has(StateSet{1} << ATSPI_STATE_VISIBLE | StateSet{1} << 40, kStateChecked) == false);
   EXPECT_TRUE(has(StateSet{1} << ATSPI_STATE_CHECKED, kStateChecked));

@@ -207,6 +207,50 @@ TEST_F(AXCoreTest, TheDefaultBudgetOf180IsUsedUpByEarlyBranches) {
   EXPECT_EQ(shape(observe({})["outline"][0]), "@e0(@e1(@e2(@e3(@e4))))");
 }
 
+// Toolkits nest content in containers that carry nothing: they give up
+// their place (no reference, no level) to their children.
+TEST_F(AXCoreTest, ContainersThatPassThroughTakeNoReferenceAndNoLevel) {
+  auto inner = withChildren(fakeNode("inner", "AXGroup"), {okButton, entry});
+  inner->passThrough = true;
+  auto outer = withChildren(fakeNode("outer", "AXGroup"), {inner, check});
+  outer->passThrough = true;
+  main->attributes["AXChildren"] = vorn::testing::elements({outer, cancel});
+  Dictionary answer = observe({{"max_depth", 1}});
+  EXPECT_EQ(shape(answer["outline"][0]), "@e0(@e1 @e2 @e3 @e4)");
+  EXPECT_EQ(answer["outline"][0]["children"][0]["title"], "OK");
+  EXPECT_EQ(answer["elements"].size(), 5u);
+  // The node budget counts referenced elements only.
+  EXPECT_EQ(shape(observe({{"max_nodes", 2}})["outline"][0]), "@e0(@e1 @e2)");
+  // A held reference is a real element, and re-attachment finds it.
+  std::string id = answer["state_id"];
+  EXPECT_EQ(perform({{"action", "press"}, {"state_id", id}, {"ref", "@e1"}})["ok"], true);
+  EXPECT_EQ(calls("perform"), (std::vector<std::string>{"perform ok AXPress"}));
+}
+
+TEST_F(AXCoreTest, PassingThroughIsBoundedInNestingAndInCount) {
+  // 40 containers in a row: the 33rd is shown, and the walk goes on below it.
+  FakeNode chain = fakeNode("leaf", "AXButton");
+  for (int i = 40; i >= 1; --i) {
+    chain = withChildren(fakeNode("c" + std::to_string(i), "AXGroup"), {chain});
+    chain->passThrough = true;
+  }
+  main->attributes["AXChildren"] = vorn::testing::elements({chain});
+  Dictionary answer = observe({});
+  EXPECT_EQ(shape(answer["outline"][0]), "@e0(@e1(@e2))");
+  EXPECT_EQ(answer["outline"][0]["children"][0]["role"], "AXGroup");
+  EXPECT_EQ(answer["outline"][0]["children"][0]["children"][0]["role"], "AXButton");
+  // Beyond max_nodes + 256 containers in one walk, the rest are elements.
+  std::vector<FakeNode> many;
+  for (int i = 0; i < 300; ++i) {
+    many.push_back(withChildren(fakeNode("g" + std::to_string(i), "AXGroup"), {}));
+    many.back()->passThrough = true;
+  }
+  main->attributes["AXChildren"] = vorn::testing::elements(many);
+  answer = observe({{"max_nodes", 10}});
+  EXPECT_EQ(answer["elements"].size(), 11u);
+  EXPECT_EQ(answer["outline"][0]["children"][0]["role"], "AXGroup");
+}
+
 TEST_F(AXCoreTest, TheWindowIsChosenByTitleElseTheFirstElseAWindowAmongTheChildren) {
   // Canonically equivalent titles match: "Café" composed and decomposed.
   other->attributes["AXTitle"] = std::string("Caf\u00e9");
@@ -424,6 +468,19 @@ TEST_F(AXCoreTest, OtherButtonsClickTheCentreAndFallBackToPress) {
           {{"action", "press"}, {"button", "middle"}, {"state_id", id}, {"ref", "@e2"}})["message"],
       nullptr);
   EXPECT_EQ(calls("perform"), (std::vector<std::string>{"perform ok AXPress"}));
+  // No usable extents on the screen: pressed too, nothing clicked.
+  fake.screen = vorn::platform::ScreenArea{0, 0, 1280, 1024};
+  for (auto [position, size] : {std::pair{AXPoint{-2147483648.0, -2147483648.0}, AXSize{1, 1}},
+                                {AXPoint{100, 50}, AXSize{0, 20}},
+                                {AXPoint{1270, 50}, AXSize{41, 20}}}) {
+    okButton->attributes["AXPosition"] = position;
+    okButton->attributes["AXSize"] = size;
+    fake.accessibility.calls.clear();
+    perform({{"action", "press"}, {"button", "right"}, {"state_id", id}, {"ref", "@e2"}});
+    EXPECT_EQ(calls("perform"), (std::vector<std::string>{"perform ok AXPress"}));
+  }
+  EXPECT_EQ(fake.posted.size(), 2u);
+  fake.screen.reset();
   // A refused centre click answers with the event layer's words.
   okButton->attributes["AXSize"] = AXSize{2, 2};
   fake.inputTrusted = false;
@@ -457,7 +514,7 @@ TEST_F(AXCoreTest, FocusTextAndScrollActions) {
   EXPECT_EQ(act({{"action", "settext"}, {"ref", "@e99"}})["message"], "text is required");
   EXPECT_EQ(act({{"action", "focus"}, {"ref", "@e2"}})["message"], "AX focus failed (-25205)");
   EXPECT_EQ(act({{"action", "settext"}, {"ref", "@e2"}, {"text", "x"}})["message"],
-            "AX setValue failed (-25205)");
+            "AX setValue failed (-25205); typing needs the focus: AX focus failed (-25205)");
 
   // Scroll: the first of three actions that the element accepts.
   check->actions["AXScrollRightByPage"] = kAXErrorSuccess;
@@ -471,6 +528,119 @@ TEST_F(AXCoreTest, FocusTextAndScrollActions) {
                         {"outcome", "didnt"},
                         {"message", "AX scroll actions unavailable for this element"},
                         {"ax_in_helper", true}}));
+}
+
+// ---- text entry ----
+
+std::string utf8(const std::u32string& text) {
+  std::string out;
+  for (char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+class TextEntry : public AXCoreTest {
+ protected:
+  void SetUp() override {
+    AXCoreTest::SetUp();
+    id = observe({})["state_id"];
+    entry->actions["AXSelectAllText"] = kAXErrorSuccess;
+  }
+  Dictionary setText(const std::string& text, const std::string& ref = "@e3") {
+    return perform({{"action", "settext"}, {"state_id", id}, {"ref", ref}, {"text", text}});
+  }
+  // The application: typed text replaces the (selected) whole text.
+  void typingReplaces() {
+    fake.onType = [this](const std::u32string& t) { entry->attributes["AXValue"] = utf8(t); };
+  }
+  std::string id;
+  const Dictionary worked = {
+      {"ok", true}, {"outcome", "worked"}, {"message", nullptr}, {"ax_in_helper", true}};
+};
+
+TEST_F(TextEntry, AnElementThatTakesTheTextIsNotTypedInto) {
+  EXPECT_EQ(setText("new"), worked);
+  EXPECT_TRUE(fake.typed.empty());
+  EXPECT_TRUE(fake.activations.empty());
+}
+
+// A browser field without EditableText, and one whose bridge reports
+// success for a change it does not make: both are typed into.
+TEST_F(TextEntry, WithoutAWorkingSetTheTextIsTypedIntoTheFocusedElement) {
+  typingReplaces();
+  for (bool answersSuccess : {false, true}) {
+    SCOPED_TRACE(answersSuccess);
+    if (answersSuccess) {
+      entry->setsChangeNothing = true;
+      entry->settable["AXFocused"] = kAXErrorSuccess;
+    } else {
+      entry->settable.erase("AXValue");
+    }
+    entry->attributes["AXValue"] = std::string("old");
+    entry->attributes["AXFocused"] = true;
+    fake.accessibility.calls.clear();
+    fake.typed.clear();
+    EXPECT_EQ(setText("héllo 日本"), worked);
+    EXPECT_EQ(fake.typed, (std::vector<std::u32string>{U"héllo 日本"}));
+    EXPECT_EQ(fake.activations.back(), kPid);
+    auto acts = calls("set entry");
+    EXPECT_EQ(acts.back(), "set entry AXFocused");
+    EXPECT_EQ(calls("perform"), (std::vector<std::string>{"perform entry AXSelectAllText"}));
+  }
+}
+
+TEST_F(TextEntry, CanonicallyEquivalentTextCountsAsTheSame) {
+  entry->settable.erase("AXValue");
+  // The application stores the decomposed form of what was typed.
+  fake.onType = [this](const std::u32string&) {
+    entry->attributes["AXValue"] = std::string("e\xCC\x81t\xC3\xA9");
+  };
+  EXPECT_EQ(setText("\xC3\xA9te\xCC\x81"), worked);
+}
+
+TEST_F(TextEntry, AnEmptyTextDeletesTheSelection) {
+  entry->settable.erase("AXValue");
+  EXPECT_EQ(setText(""),
+            (Dictionary{{"ok", false},
+                        {"outcome", "didnt"},
+                        {"message", "Text not set: the element holds \"hi\" after typing"},
+                        {"ax_in_helper", true}}));
+  ASSERT_EQ(fake.posted.size(), 1u);
+  EXPECT_EQ(std::get<vorn::platform::KeyboardEvent>(fake.posted[0][0]).key,
+            vorn::platform::Key::kDelete);
+  EXPECT_TRUE(fake.typed.empty());
+}
+
+// Never "worked" for text that is not there, and nothing typed where the
+// keys would not reach the element.
+TEST_F(TextEntry, FailuresSayWhatTheElementHoldsOrWhyNothingWasTyped) {
+  // Typing that leaves something else than asked.
+  entry->settable.erase("AXValue");
+  fake.onType = [this](const std::u32string& t) { entry->attributes["AXValue"] = "hi" + utf8(t); };
+  EXPECT_EQ(setText("x")["message"], "Text not set: the element holds \"hix\" after typing");
+  // No focus to be had: nothing typed.
+  fake.typed.clear();
+  EXPECT_EQ(setText("x", "@e2")["message"],
+            "AX setValue failed (-25205); typing needs the focus: AX focus failed (-25205)");
+  entry->attributes["AXFocused"] = false;
+  entry->setsChangeNothing = true;  // focus "granted" but never taken
+  EXPECT_EQ(setText("x")["message"],
+            "AX setValue failed (-25205); typing needs the focus, which the element did not take");
+  EXPECT_TRUE(fake.typed.empty());
+  // A device that cannot type.
+  entry->setsChangeNothing = false;
+  fake.canType = false;
+  EXPECT_EQ(setText("x")["message"], "AX setValue failed (-25205); Text cannot be typed.");
 }
 
 TEST_F(AXCoreTest, PerformFailuresAndShortcutsAnswerAsDescribed) {

@@ -158,6 +158,39 @@ TEST_F(Hid, ClickMovesThenPressesAndReleasesAsOneClick) {
             }));
 }
 
+// The window system would move such a point onto the screen's edge.
+TEST_F(Hid, ClicksOffTheScreenOrNotFiniteAreRefusedAndNothingIsPosted) {
+  fake_.screen = vorn::platform::ScreenArea{0, 0, 1280, 1024};
+  for (auto [x, y] : {std::pair{-5000.0, 10.0},
+                      {1280.0, 10.0},
+                      {10.0, 1024.0},
+                      {-0.5, 3.0},
+                      {std::nan(""), 1.0},
+                      {1.0, INFINITY}}) {
+    auto outcome = HID::postClick(x, y, "left", fake_);
+    EXPECT_FALSE(outcome.posted) << x << "," << y;
+    EXPECT_EQ(outcome.message, "Click position " + HID::coordinateText(x) + "," +
+                                   HID::coordinateText(y) + " is outside the screen.");
+  }
+  EXPECT_TRUE(fake_.posted.empty());
+  EXPECT_TRUE(HID::postClick(1279.9, 1023.5, "left", fake_).posted);
+  // Without a known screen, only points that are not finite are refused.
+  fake_.screen.reset();
+  EXPECT_TRUE(HID::postClick(-5000, 10, "left", fake_).posted);
+  EXPECT_FALSE(HID::postClick(std::nan(""), 10, "left", fake_).posted);
+}
+
+TEST_F(Hid, TextIsTypedAsUnicodeAndBadUtf8IsRefused) {
+  EXPECT_TRUE(HID::typeText("a\xC3\xA9\xE6\x97\xA5\n", fake_).posted);
+  EXPECT_EQ(fake_.typed, (std::vector<std::u32string>{U"a\u00E9\u65E5\n"}));
+  EXPECT_EQ(HID::typeText("\xC3", fake_).message, "Text cannot be typed.");
+  fake_.canType = false;
+  EXPECT_EQ(HID::typeText("a", fake_).message, "Text cannot be typed.");
+  fake_.inputTrusted = false;
+  EXPECT_EQ(HID::typeText("a", fake_).message, "Accessibility is required in the helper process.");
+  EXPECT_EQ(fake_.typed.size(), 1u);
+}
+
 TEST_F(Hid, UnknownButtonNamesClickLeftButReportTheNameGiven) {
   EXPECT_EQ(HID::postClick(1, 2, "DOUBLE", fake_).message, "click_xy:double:1,2");
   EXPECT_EQ(HID::postClick(1, 2, "Middle", fake_).message, "click_xy:middle:1,2");

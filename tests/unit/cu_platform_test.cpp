@@ -17,15 +17,18 @@ namespace {
 
 using namespace vorn::platform;
 
-TEST(PixelCoordinate, RoundsDownAndStaysInsideTheX11Range) {
-  EXPECT_EQ(x11::pixelCoordinate(10.9), 10);
-  EXPECT_EQ(x11::pixelCoordinate(-3.2), -4);
-  EXPECT_EQ(x11::pixelCoordinate(-0.0), 0);
-  // 70000 would wrap to 4464 in the protocol's 16 bits.
-  EXPECT_EQ(x11::pixelCoordinate(70000), 32767);
-  EXPECT_EQ(x11::pixelCoordinate(-1e300), -32768);
-  EXPECT_EQ(x11::pixelCoordinate(std::nan("")), std::nullopt);
-  EXPECT_EQ(x11::pixelCoordinate(INFINITY), std::nullopt);
+// The server would move a point off the screen onto its edge (and wrap one
+// beyond 16 bits): such a point makes no pixel at all.
+TEST(PixelCoordinate, RoundsDownAndKeepsOnlyPixelsOnTheScreen) {
+  EXPECT_EQ(x11::pixelCoordinate(10.9, 1280), 10);
+  EXPECT_EQ(x11::pixelCoordinate(-0.0, 1280), 0);
+  EXPECT_EQ(x11::pixelCoordinate(1279.99, 1280), 1279);
+  EXPECT_EQ(x11::pixelCoordinate(1280, 1280), std::nullopt);
+  EXPECT_EQ(x11::pixelCoordinate(-0.5, 1280), std::nullopt);
+  EXPECT_EQ(x11::pixelCoordinate(-5000, 1280), std::nullopt);
+  EXPECT_EQ(x11::pixelCoordinate(70000, 1280), std::nullopt);
+  EXPECT_EQ(x11::pixelCoordinate(std::nan(""), 1280), std::nullopt);
+  EXPECT_EQ(x11::pixelCoordinate(-INFINITY, 1280), std::nullopt);
 }
 
 TEST(Proc, KnowsRunningProcessesOnly) {

@@ -24,6 +24,11 @@ struct FakeElement : platform::AXElementObject {
   std::map<std::string, AXError, std::less<>> actions;
   std::map<std::string, AXError, std::less<>> settable;
   bool defunct = false;  ///< every call answers "invalid element"
+  /// Setting an attribute answers its code but changes nothing (an
+  /// application that reports success for a change it did not make).
+  bool setsChangeNothing = false;
+  /// Observe passes through it (`AXSession::passesThrough`).
+  bool passThrough = false;
 };
 using FakeNode = std::shared_ptr<FakeElement>;
 
@@ -115,8 +120,16 @@ class FakeAccessibility final : public platform::Accessibility {
       if (e.defunct) return platform::kAXErrorInvalidUIElement;
       auto it = e.settable.find(attribute);
       if (it == e.settable.end()) return platform::kAXErrorAttributeUnsupported;
-      if (it->second == platform::kAXErrorSuccess) e.attributes[std::string(attribute)] = value;
+      if (it->second == platform::kAXErrorSuccess && !e.setsChangeNothing) {
+        e.attributes[std::string(attribute)] = value;
+      }
       return it->second;
+    }
+
+    bool passesThrough(const AXElement& element) override {
+      const FakeElement& e = fake(element);
+      owner_.calls.push_back("passes " + e.name);
+      return e.passThrough;
     }
 
     void prefetch(const AXElement& root, int maxDepth, int maxNodes) override {

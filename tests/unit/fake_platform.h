@@ -33,6 +33,12 @@ class FakePlatform final : public platform::WindowServer,
   std::optional<std::string> inputRefusal;
   bool sourceAvailable = true;
   bool postSucceeds = true;
+  /// The screen clicks may land on; unknown when not set.
+  std::optional<platform::ScreenArea> screen;
+  /// Whether sources can type text; `onType` plays the application that
+  /// receives it.
+  bool canType = true;
+  std::function<void(const std::u32string&)> onType;
 
   FakeAccessibility accessibility;
   // Capture: no content at all when `contentFailure` is set; otherwise the
@@ -50,6 +56,7 @@ class FakePlatform final : public platform::WindowServer,
   std::vector<std::int32_t> bundleLookups;
   std::vector<std::int32_t> activations;
   std::vector<std::vector<platform::InputEvent>> posted;  // one entry per post call
+  std::vector<std::u32string> typed;                      // one entry per typeText call
   std::atomic<int> contentRequests = 0;
   /// The size each capture asked for, in order (guarded by `captureMutex`).
   std::vector<std::optional<platform::PixelSize>> requestedSizes;
@@ -73,6 +80,7 @@ class FakePlatform final : public platform::WindowServer,
   std::optional<std::string> windowsUnsupported() override { return windowsRefusal; }
   std::optional<std::string> inputUnsupported() override { return inputRefusal; }
   bool trusted() override { return inputTrusted; }
+  std::optional<platform::ScreenArea> screenArea() override { return screen; }
   std::unique_ptr<platform::EventSource> createEventSource() override {
     if (!sourceAvailable) return nullptr;
     return std::make_unique<Source>(*this);
@@ -91,6 +99,12 @@ class FakePlatform final : public platform::WindowServer,
     bool post(std::span<const platform::InputEvent> events) override {
       if (!owner_.postSucceeds) return false;
       owner_.posted.emplace_back(events.begin(), events.end());
+      return true;
+    }
+    bool typeText(std::u32string_view text) override {
+      if (!owner_.canType || !owner_.postSucceeds) return false;
+      owner_.typed.emplace_back(text);
+      if (owner_.onType) owner_.onType(owner_.typed.back());
       return true;
     }
 

@@ -95,4 +95,16 @@ void AtspiAccessibility::rememberPid(const std::string& busName, std::int32_t pi
   pids_[busName] = pid;
 }
 
+std::optional<Toolkit> AtspiAccessibility::knownToolkit(const std::string& busName) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  auto it = toolkits_.find(busName);
+  if (it == toolkits_.end()) return std::nullopt;
+  return it->second;
+}
+
+void AtspiAccessibility::rememberToolkit(const std::string& busName, Toolkit toolkit) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  toolkits_[busName] = std::move(toolkit);
+}
+
 }  // namespace vorn::platform::atspi

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "computer-use/platform/linux/atspi_bus.h"
+#include "computer-use/platform/linux/atspi_toolkits.h"
 #include "computer-use/platform/linux/element_origins.h"
 #include "computer-use/platform/platform.h"
 
@@ -47,6 +48,10 @@ class AtspiAccessibility final : public Accessibility {
   std::optional<std::int32_t> knownPid(const std::string& busName);
   void rememberPid(const std::string& busName, std::int32_t pid);
 
+  /// The toolkit an application reported, as learnt earlier.
+  std::optional<Toolkit> knownToolkit(const std::string& busName);
+  void rememberToolkit(const std::string& busName, Toolkit toolkit);
+
   InputDevice& input() { return input_; }
   ElementOrigins* origins() { return origins_; }
 
@@ -61,6 +66,7 @@ class AtspiAccessibility final : public Accessibility {
   std::optional<std::string> address_;
   std::vector<std::unique_ptr<BusConnection>> idle_;
   std::unordered_map<std::string, std::int32_t> pids_;
+  std::unordered_map<std::string, Toolkit> toolkits_;
 };
 
 }  // namespace vorn::platform::atspi

@@ -125,6 +125,14 @@ bool ReplyReader::uint32(std::uint32_t& out) {
   return sd_.sd_bus_message_read_basic(m_, 'u', &out) > 0;
 }
 
+bool ReplyReader::int32(std::int32_t& out) {
+  return sd_.sd_bus_message_read_basic(m_, 'i', &out) > 0;
+}
+
+bool ReplyReader::int32Variant(std::int32_t& out) {
+  return sd_.sd_bus_message_read(m_, "v", "i", &out) > 0;
+}
+
 bool ReplyReader::objectRef(ObjectRef& out) {
   const char* bus = nullptr;
   const char* path = nullptr;
@@ -217,6 +225,21 @@ bool ReplyReader::numberVariant(double& out) {
   return sd_.sd_bus_message_exit_container(m_) >= 0 && ok;
 }
 
+bool ReplyReader::stringVariant(std::string& out) {
+  const char* s = nullptr;
+  if (sd_.sd_bus_message_read(m_, "v", "s", &s) <= 0) return false;
+  out = s;
+  return true;
+}
+
+bool ReplyReader::objectRefVariant(ObjectRef& out) {
+  const char* bus = nullptr;
+  const char* path = nullptr;
+  if (sd_.sd_bus_message_read(m_, "v", "(so)", &bus, &path) <= 0) return false;
+  out = {bus, path};
+  return true;
+}
+
 bool ReplyReader::extents(std::int32_t (&out)[4]) {
   return sd_.sd_bus_message_read(m_, "(iiii)", &out[0], &out[1], &out[2], &out[3]) > 0;
 }
@@ -235,7 +258,8 @@ bool ReplyReader::actionNames(std::vector<std::string>& out) {
 
 bool ReplyReader::properties(
     const std::function<void(const char* key, const char* value)>& onString,
-    const std::function<void(const char* key, ObjectRef value)>& onObject) {
+    const std::function<void(const char* key, ObjectRef value)>& onObject,
+    const std::function<void(const char* key, std::int32_t value)>& onInt) {
   if (sd_.sd_bus_message_enter_container(m_, 'a', "{sv}") <= 0) return false;
   while (sd_.sd_bus_message_enter_container(m_, 'e', "sv") > 0) {
     const char* key = nullptr;
@@ -251,6 +275,10 @@ bool ReplyReader::properties(
     } else if (contents != nullptr && std::string_view(contents) == "(so)") {
       if (sd_.sd_bus_message_read(m_, "v", "(so)", &value, &path) <= 0) return false;
       onObject(key, ObjectRef{value, path});
+    } else if (contents != nullptr && std::string_view(contents) == "i") {
+      std::int32_t number = 0;
+      if (sd_.sd_bus_message_read(m_, "v", "i", &number) <= 0) return false;
+      onInt(key, number);
     } else if (sd_.sd_bus_message_skip(m_, "v") < 0) {
       return false;
     }

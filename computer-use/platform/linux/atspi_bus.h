@@ -69,17 +69,23 @@ class ReplyReader {
   bool string(std::string& out);
   bool boolean(bool& out);
   bool uint32(std::uint32_t& out);
+  bool int32(std::int32_t& out);
+  bool int32Variant(std::int32_t& out);             ///< v holding i
   bool objectRef(ObjectRef& out);                   ///< (so)
   bool objectRefs(std::vector<ObjectRef>& out);     ///< a(so)
   bool strings(std::vector<std::string>& out);      ///< as
   bool stateSet(std::uint64_t& out);                ///< au: two 32-bit words
   bool numberVariant(double& out);                  ///< v holding any number
+  bool stringVariant(std::string& out);             ///< v holding s
+  bool objectRefVariant(ObjectRef& out);            ///< v holding (so)
   bool extents(std::int32_t (&out)[4]);             ///< (iiii)
   bool actionNames(std::vector<std::string>& out);  ///< a(sss): the first of each
-  /// a{sv}: calls `onString` for every string-valued entry and `onObject`
-  /// for every object-valued one ((so)); skips the rest.
+  /// a{sv}: calls `onString` for every string-valued entry, `onObject` for
+  /// every object-valued one ((so)) and `onInt` for every 32-bit integer one;
+  /// skips the rest.
   bool properties(const std::function<void(const char* key, const char* value)>& onString,
-                  const std::function<void(const char* key, ObjectRef value)>& onObject);
+                  const std::function<void(const char* key, ObjectRef value)>& onObject,
+                  const std::function<void(const char* key, std::int32_t value)>& onInt);
 
  private:
   const service::SystemdLibrary& sd_;

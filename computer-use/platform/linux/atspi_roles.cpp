@@ -216,6 +216,12 @@ constexpr std::string_view kScrollableRoles[] = {"SCROLL_PANE",
                                                  "DOCUMENT_SPREADSHEET",
                                                  "DOCUMENT_PRESENTATION"};
 
+constexpr std::string_view kStructuralRoles[] = {
+    "PANEL",       "FILLER",           "SECTION",        "GROUPING",
+    "FORM",        "REDUNDANT_OBJECT", "UNKNOWN",        "SCROLL_PANE",
+    "SPLIT_PANE",  "LAYERED_PANE",     "ROOT_PANE",      "GLASS_PANE",
+    "OPTION_PANE", "VIEWPORT",         "INTERNAL_FRAME", "HTML_CONTAINER"};
+
 template <std::size_t N>
 bool among(std::string_view name, const std::string_view (&names)[N]) {
   return !name.empty() && std::find(std::begin(names), std::end(names), name) != std::end(names);
@@ -264,6 +270,8 @@ std::string axRole(std::uint32_t role, bool multiLine) {
 bool isWindowLike(std::uint32_t role) { return axRole(role, false) == "AXWindow"; }
 
 bool isCheckable(std::uint32_t role) { return among(roleName(role), kCheckableRoles); }
+
+bool isStructural(std::uint32_t role) { return among(roleName(role), kStructuralRoles); }
 
 bool isScrollable(std::uint32_t role, bool multiLine) {
   std::string_view name = roleName(role);

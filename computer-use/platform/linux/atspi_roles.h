@@ -17,9 +17,12 @@ enum State : std::uint32_t {
   kStateActive = 1,
   kStateChecked = 4,
   kStateDefunct = 6,
+  kStateEditable = 7,
   kStateEnabled = 8,
+  kStateFocusable = 11,
   kStateFocused = 12,
   kStateMultiLine = 17,
+  kStateSensitive = 24,
   kStateShowing = 25,
   kStateManagesDescendants = 31,
 };
@@ -52,6 +55,13 @@ bool isWindowLike(std::uint32_t role);
 /// Check boxes, radio and toggle buttons (and their menu items): their value
 /// is 1 or 0.
 bool isCheckable(std::uint32_t role);
+
+/// The containers toolkits nest content in: panels, fillers, sections,
+/// groupings, forms, redundant and unknown objects, and the panes and frames
+/// that hold a view (scroll, split, layered, root, glass and option panes,
+/// viewports, internal frames, HTML containers). Whether one is passed
+/// through depends on what it carries (atspi_structure.h).
+bool isStructural(std::uint32_t role);
 
 /// Scroll panes, lists, tables, trees, documents and multi-line text: what
 /// the page-scroll actions apply to.

@@ -8,15 +8,19 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <string_view>
 
 #include "common/text.h"
+#include "computer-use/platform/linux/atspi_structure.h"
+#include "computer-use/platform/linux/atspi_toolkits.h"
 
 namespace vorn::platform::atspi {
 namespace {
 
 constexpr const char* kAccessible = "org.a11y.atspi.Accessible";
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kApplication = "org.a11y.atspi.Application";
 const ObjectRef kRegistryRoot{"org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root"};
 const ObjectRef kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus"};
 constexpr std::string_view kNullPath = "/org/a11y/atspi/null";
@@ -50,6 +54,29 @@ std::optional<double> numberOf(const AXValue& value) {
     if (error == std::errc() && end == text.data() + text.size() && !text.empty()) return d;
   }
   return std::nullopt;
+}
+
+// Properties.GetAll of org.a11y.atspi.Accessible: the name, the description,
+// the parent and, when it says there are none, the children.
+bool readAll(ReplyReader& reply, Facts& f) {
+  return reply.properties(
+      [&](const char* key, const char* value) {
+        if (std::string_view(key) == "Name") f.name = text::toValidUtf8(value);
+        if (std::string_view(key) == "Description") f.description = text::toValidUtf8(value);
+      },
+      [&](const char* key, const ObjectRef& parent) {
+        if (std::string_view(key) != "Parent") return;
+        f.parentRead = true;
+        f.orphan = parent.path == kNullPath;
+        f.parent = parent;
+      },
+      [&](const char* key, std::int32_t count) {
+        // A leaf's children need no call of their own.
+        if (std::string_view(key) != "ChildCount" || count != 0 || f.childrenRead) return;
+        f.childrenRead = true;
+        f.childrenError = kAXErrorSuccess;
+        f.children.clear();
+      });
 }
 
 // A call that answers one boolean: true is success, false a plain failure.
@@ -142,9 +169,20 @@ std::unique_ptr<BusConnection> AtspiSession::openPeer(const std::string& busName
   std::string address;
   {
     CallBatch batch(*bus_);
-    auto call = batch.add({busName, kApplicationRoot}, "org.a11y.atspi.Application",
-                          "GetApplicationBusAddress");
+    const ObjectRef root = applicationRoot(busName);
+    auto call = batch.add(root, kApplication, "GetApplicationBusAddress");
+    std::optional<std::size_t> name, version;
+    if (!owner_.knownToolkit(busName)) {
+      name = batch.add(root, kProperties, "Get", "ss", kApplication, "ToolkitName");
+      version = batch.add(root, kProperties, "Get", "ss", kApplication, "Version");
+    }
     batch.run(deadline_);
+    Toolkit toolkit;
+    if (auto reply = name ? batch.reply(*name) : nullptr;
+        reply && reply->stringVariant(toolkit.name)) {
+      if (auto v = batch.reply(*version)) v->stringVariant(toolkit.version);
+      owner_.rememberToolkit(busName, std::move(toolkit));
+    }
     auto reply = batch.reply(call);
     if (!reply || !reply->string(address) || address.empty()) return nullptr;
   }
@@ -152,9 +190,29 @@ std::unique_ptr<BusConnection> AtspiSession::openPeer(const std::string& busName
   if (!peer) return nullptr;
   // A peer that does not complete its handshake and answer is not used.
   CallBatch probe(*peer);
-  auto call = probe.add({busName, kApplicationRoot}, kAccessible, "GetRole");
+  auto call = probe.add(applicationRoot(busName), kAccessible, "GetRole");
   probe.run(deadline_);
   return probe.answered(call) && peer->usable() ? std::move(peer) : nullptr;
+}
+
+// The registry names each application's root; GTK 4's is not at the usual
+// path.
+ObjectRef AtspiSession::applicationRoot(const std::string& busName) {
+  isProcessTrusted();
+  for (const auto& app : applications_) {
+    if (app.bus == busName) return app;
+  }
+  return {busName, kApplicationRoot};
+}
+
+bool AtspiSession::batchesProperties(const std::string& busName) {
+  auto toolkit = owner_.knownToolkit(busName);
+  return toolkit && answersPropertyBatches(*toolkit);
+}
+
+bool AtspiSession::isGtk4(const std::string& busName) {
+  auto toolkit = owner_.knownToolkit(busName);
+  return toolkit && atspi::isGtk4(*toolkit);
 }
 
 BusConnection& AtspiSession::connectionFor(const std::string& busName) {
@@ -164,7 +222,18 @@ BusConnection& AtspiSession::connectionFor(const std::string& busName) {
 }
 
 void AtspiSession::fetch(const Plan& plan) {
-  enum Kind { kProperties_, kRole, kStates, kInterfaces, kChildren, kNumber, kText };
+  enum Kind {
+    kAll,
+    kName,
+    kDescription,
+    kRole,
+    kStates,
+    kInterfaces,
+    kParent,
+    kChildren,
+    kNumber,
+    kText
+  };
   struct Asked {
     Facts* facts;
     Kind kind;
@@ -192,11 +261,28 @@ void AtspiSession::fetch(const Plan& plan) {
       f.basicsError = kAXErrorCannotComplete;
       continue;
     }
-    ask(f, kProperties_, batchFor(ref),
-        batchFor(ref).add(ref, kProperties, "GetAll", "s", kAccessible));
-    ask(f, kRole, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetRole"));
-    ask(f, kStates, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetState"));
-    ask(f, kInterfaces, batchFor(ref), batchFor(ref).add(ref, kAccessible, "GetInterfaces"));
+    CallBatch& batch = batchFor(ref);
+    // One GetAll saves a call, but Qt's bridge crashes on it: one Get per
+    // property there (and wherever the toolkit is not known to cope).
+    if (batchesProperties(ref.bus)) {
+      ask(f, kAll, batch, batch.add(ref, kProperties, "GetAll", "s", kAccessible));
+    } else {
+      ask(f, kName, batch, batch.add(ref, kProperties, "Get", "ss", kAccessible, "Name"));
+      ask(f, kDescription, batch,
+          batch.add(ref, kProperties, "Get", "ss", kAccessible, "Description"));
+    }
+    ask(f, kRole, batch, batch.add(ref, kAccessible, "GetRole"));
+    ask(f, kStates, batch, batch.add(ref, kAccessible, "GetState"));
+    ask(f, kInterfaces, batch, batch.add(ref, kAccessible, "GetInterfaces"));
+  }
+  for (const auto& ref : plan.parents) {
+    Facts& f = facts_[ref];
+    if (f.parentRead) continue;
+    f.parentRead = true;
+    if (live) {
+      ask(f, kParent, batchFor(ref),
+          batchFor(ref).add(ref, kProperties, "Get", "ss", kAccessible, "Parent"));
+    }
   }
   for (const auto& ref : plan.children) {
     Facts& f = facts_[ref];
@@ -225,8 +311,11 @@ void AtspiSession::fetch(const Plan& plan) {
       ask(f, kNumber, batchFor(ref),
           batchFor(ref).add(ref, kProperties, "Get", "ss", "org.a11y.atspi.Value", "CurrentValue"));
     } else {
+      // -1 is "to the end" everywhere but in GTK 4, where the end must be
+      // past it (LibreOffice refuses an end past it: it cannot be used there).
+      std::int32_t end = isGtk4(ref.bus) ? std::numeric_limits<std::int32_t>::max() : -1;
       ask(f, kText, batchFor(ref),
-          batchFor(ref).add(ref, "org.a11y.atspi.Text", "GetText", "ii", 0, -1));
+          batchFor(ref).add(ref, "org.a11y.atspi.Text", "GetText", "ii", 0, end));
     }
   }
   if (asked.empty()) return;
@@ -238,22 +327,24 @@ void AtspiSession::fetch(const Plan& plan) {
     auto reply = a.batch->reply(a.call);
     bool read = false;
     switch (a.kind) {
-      case kProperties_:
-        read = reply && reply->properties(
-                            [&](const char* key, const char* value) {
-                              if (std::string_view(key) == "Name")
-                                f.name = text::toValidUtf8(value);
-                              if (std::string_view(key) == "Description") {
-                                f.description = text::toValidUtf8(value);
-                              }
-                            },
-                            [&](const char* key, const ObjectRef& parent) {
-                              if (std::string_view(key) == "Parent") {
-                                f.orphan = parent.path == kNullPath;
-                                f.parent = parent;
-                              }
-                            });
+      case kAll:
+        read = reply && readAll(*reply, f);
         break;
+      case kName:
+      case kDescription: {
+        std::string text;
+        read = reply && reply->stringVariant(text);
+        (a.kind == kName ? f.name : f.description) = text::toValidUtf8(text);
+        break;
+      }
+      case kParent: {
+        ObjectRef parent;
+        if (reply && reply->objectRefVariant(parent)) {
+          f.orphan = parent.path == kNullPath;
+          f.parent = std::move(parent);
+        }
+        continue;
+      }
       case kRole:
         read = reply && reply->uint32(f.role);
         break;
@@ -308,26 +399,35 @@ Facts& AtspiSession::value(const ObjectRef& ref) {
   return f;
 }
 
-void AtspiSession::planWalk(const ObjectRef& node, int depth, int maxDepth, int maxNodes,
-                            int& counter, Plan& plan) {
-  if (depth >= maxDepth || counter >= maxNodes) return;
+// The walk of `AXCore::buildTree` on what is known so far. An element not
+// yet read counts as one that takes a reference, and its children are read
+// as well: whether it passes through is known only once its basics and value
+// are, and either way its children come next.
+void AtspiSession::planWalk(const ObjectRef& node, int depth, int nesting, Planning& p) {
+  if (depth >= p.maxDepth || p.counter >= p.maxNodes) return;
   Facts& f = facts_[node];
   if (!f.childrenRead) {
-    plan.children.push_back(node);
+    p.plan.children.push_back(node);
     return;
   }
   for (const auto& child : f.children) {
     auto it = facts_.find(child);
     const Facts* c = it == facts_.end() ? nullptr : &it->second;
     if (c != nullptr && c->basicsRead && has(c->states, kStateDefunct)) continue;
-    if (counter >= maxNodes) break;
-    ++counter;
-    if (c == nullptr || !c->basicsRead) {
-      plan.basics.push_back(child);
-    } else if (!c->valueRead) {
-      plan.values.push_back(child);
+    if (p.counter >= p.maxNodes) break;
+    bool known = c != nullptr && c->basicsRead && c->valueRead;
+    if (known && nesting < kPassThroughNesting && p.passBudget > 0 && passes(child)) {
+      --p.passBudget;
+      planWalk(child, depth, nesting + 1, p);
+      continue;
     }
-    planWalk(child, depth + 1, maxDepth, maxNodes, counter, plan);
+    ++p.counter;
+    if (c == nullptr || !c->basicsRead) {
+      p.plan.basics.push_back(child);
+    } else if (!c->valueRead) {
+      p.plan.values.push_back(child);
+    }
+    planWalk(child, depth + 1, 0, p);
   }
 }
 
@@ -338,17 +438,31 @@ void AtspiSession::prefetch(const AXElement& root, int maxDepth, int maxNodes) {
   // the walk is planned again from what is known, so elements beyond the
   // node budget are never asked for. Children not yet read count as none,
   // which can only place an element earlier than the walk will: nothing the
-  // walk reads is missed, and what is planned in vain is little.
-  for (int round = 0; round <= maxDepth + 2 && !expired(); ++round) {
-    Plan plan;
+  // walk reads is missed, and what is planned in vain is little. Containers
+  // passed through add rounds of their own.
+  const int rounds = maxDepth + kPassThroughNesting + 2;
+  for (int round = 0; round <= rounds && !expired(); ++round) {
+    Planning planning{maxDepth, maxNodes, 0, passThroughBudget(maxNodes), {}};
     Facts& top = facts_[e->ref];
-    if (!top.basicsRead) plan.basics.push_back(e->ref);
-    if (top.basicsRead && !top.valueRead) plan.values.push_back(e->ref);
-    int counter = 0;
-    planWalk(e->ref, 0, maxDepth, maxNodes, counter, plan);
-    if (plan.empty()) return;
-    fetch(plan);
+    if (!top.basicsRead) planning.plan.basics.push_back(e->ref);
+    if (top.basicsRead && !top.valueRead) planning.plan.values.push_back(e->ref);
+    planWalk(e->ref, 0, 0, planning);
+    if (planning.plan.empty()) return;
+    fetch(planning.plan);
   }
+}
+
+bool AtspiSession::passes(const ObjectRef& ref) {
+  auto it = facts_.find(ref);
+  if (it == facts_.end()) return false;
+  return carriesNothing(it->second, !isGtk4(ref.bus));
+}
+
+bool AtspiSession::passesThrough(const AXElement& element) {
+  const Element* e = elementOf(element);
+  if (e == nullptr || e->ref.bus.empty()) return false;
+  value(e->ref);
+  return passes(e->ref);
 }
 
 // ---- Attributes ----
@@ -377,16 +491,21 @@ std::vector<AXElement> AtspiSession::windowsOf(const ObjectRef& app) {
     if (!facts_[child].basicsRead) plan.basics.push_back(child);
   }
   fetch(plan);
+  // An application's children are its top-level windows; Qt gives some of
+  // them the role of what they show (a filler for a plain widget), so those
+  // come after the window-like ones.
   std::vector<ObjectRef> windows;
   for (const auto& child : f.children) {
     const Facts& c = facts_[child];
-    if (c.basicsError == kAXErrorSuccess && isWindowLike(c.role) && has(c.states, kStateShowing) &&
+    if (c.basicsError == kAXErrorSuccess && has(c.states, kStateShowing) &&
         !has(c.states, kStateDefunct)) {
       windows.push_back(child);
     }
   }
   std::stable_partition(windows.begin(), windows.end(),
                         [&](const ObjectRef& w) { return has(facts_[w].states, kStateActive); });
+  std::stable_partition(windows.begin(), windows.end(),
+                        [&](const ObjectRef& w) { return isWindowLike(facts_[w].role); });
   std::vector<AXElement> elements;
   for (auto& w : windows) elements.push_back(std::make_shared<Element>(std::move(w)));
   return elements;
@@ -422,9 +541,14 @@ AXError AtspiSession::screenOffset(const ObjectRef& ref, ScreenOffset& offset) {
   if (origins == nullptr) return kAXErrorSuccess;
   ObjectRef window = ref;
   for (int level = 0; level < 64; ++level) {
-    const Facts& f = basics(window);
+    Facts& f = basics(window);
     if (f.basicsError) return f.basicsError;
-    if (f.parent.path == kApplicationRoot || f.parent.path.empty()) break;
+    if (!f.parentRead) fetch({.parents = {window}});
+    // GTK 4's application root is not at the usual path.
+    if (f.parent.path == kApplicationRoot || f.parent.path.empty() ||
+        f.parent == applicationRoot(window.bus)) {
+      break;
+    }
     window = f.parent;
   }
   auto pid = pidOf(window.bus);
@@ -479,7 +603,8 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
     if (text.empty()) return kAXErrorNoValue;
     value = text;
   } else if (attribute == "AXEnabled") {
-    value = has(f.states, kStateEnabled);
+    // GTK 4 sets SENSITIVE alone where GTK 3 sets both.
+    value = has(f.states, kStateEnabled) || has(f.states, kStateSensitive);
   } else if (attribute == "AXFocused") {
     value = has(f.states, kStateFocused);
   } else {
@@ -493,6 +618,7 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
 AXError AtspiSession::liveBasics(const ObjectRef& ref, Facts*& facts) {
   facts = &basics(ref);
   if (facts->basicsError) return facts->basicsError;
+  if (!facts->parentRead) fetch({.parents = {ref}});
   return gone(*facts) ? kAXErrorInvalidUIElement : kAXErrorSuccess;
 }
 
@@ -549,7 +675,34 @@ AXError AtspiSession::performAction(const AXElement& element, std::string_view a
   if (action == "AXPress") return press(e->ref);
   if (action == "AXScrollDownByPage") return scrollByPage(e->ref, true);
   if (action == "AXScrollRightByPage") return scrollByPage(e->ref, false);
+  if (action == "AXSelectAllText") return selectAllText(e->ref);
   return kAXErrorActionUnsupported;
+}
+
+// The Text interface's selection over the whole text: the first selection
+// moved there when there is one, else a new one.
+AXError AtspiSession::selectAllText(const ObjectRef& ref) {
+  Facts* facts = nullptr;
+  if (AXError e = liveBasics(ref, facts)) return e;
+  if (!(facts->interfaces & kInterfaceText)) return kAXErrorActionUnsupported;
+  if (expired()) return kAXErrorCannotComplete;
+  constexpr const char* kText = "org.a11y.atspi.Text";
+  std::int32_t length = 0, selections = 0;
+  {
+    CallBatch batch(connectionFor(ref.bus));
+    auto count = batch.add(ref, kProperties, "Get", "ss", kText, "CharacterCount");
+    auto existing = batch.add(ref, kText, "GetNSelections");
+    batch.run(deadline_);
+    if (AXError e = errorOf(batch, count)) return e;
+    if (!batch.reply(count)->int32Variant(length)) return kAXErrorFailure;
+    if (auto reply = batch.reply(existing)) reply->int32(selections);
+  }
+  if (length <= 0) return kAXErrorSuccess;
+  CallBatch batch(connectionFor(ref.bus));
+  auto call = selections > 0 ? batch.add(ref, kText, "SetSelection", "iii", 0, 0, length)
+                             : batch.add(ref, kText, "AddSelection", "ii", 0, length);
+  batch.run(deadline_);
+  return booleanAnswer(batch, call);
 }
 
 AXError AtspiSession::grabFocus(const ObjectRef& ref) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "computer-use/platform/linux/atspi_accessibility.h"
+#include "computer-use/platform/linux/atspi_facts.h"
 #include "computer-use/platform/linux/atspi_roles.h"
 
 namespace vorn::platform::atspi {
@@ -17,31 +18,6 @@ class Element final : public AXElementObject {
  public:
   explicit Element(ObjectRef ref) : ref(std::move(ref)) {}
   const ObjectRef ref;  ///< empty for an application that does not exist
-};
-
-/// What a session has read about one object. Each group is read at most
-/// once per session; a failed read keeps its error.
-struct Facts {
-  // Role, states, interfaces, name and description, read together.
-  bool basicsRead = false;
-  AXError basicsError = kAXErrorSuccess;
-  std::uint32_t role = 0;
-  StateSet states = 0;
-  std::uint32_t interfaces = 0;
-  std::string name;
-  std::string description;
-  /// No parent: the object is no longer part of any window (GTK keeps the
-  /// accessible of a destroyed widget, with no states and a null parent).
-  bool orphan = false;
-  ObjectRef parent;
-
-  bool childrenRead = false;
-  AXError childrenError = kAXErrorSuccess;
-  std::vector<ObjectRef> children;
-
-  bool valueRead = false;
-  AXError valueError = kAXErrorNoValue;
-  std::optional<AXValue> value;
 };
 
 class AtspiSession final : public AXSession {
@@ -56,19 +32,36 @@ class AtspiSession final : public AXSession {
   AXError performAction(const AXElement& element, std::string_view action) override;
   AXError setAttribute(const AXElement& element, std::string_view attribute,
                        const AXValue& value) override;
+  /// Structural containers that carry nothing (atspi_structure.h).
+  bool passesThrough(const AXElement& element) override;
   /// Reads the subtree level by level, each level in one round trip, until
   /// it has what the walk will read.
   void prefetch(const AXElement& root, int maxDepth, int maxNodes) override;
 
  private:
   struct Plan {
-    std::vector<ObjectRef> basics, children, values;
-    bool empty() const { return basics.empty() && children.empty() && values.empty(); }
+    std::vector<ObjectRef> basics, children, values, parents;
+    bool empty() const {
+      return basics.empty() && children.empty() && values.empty() && parents.empty();
+    }
+  };
+  /// Where the walk stands while it is planned.
+  struct Planning {
+    int maxDepth;
+    int maxNodes;
+    int counter = 0;
+    int passBudget;
+    Plan plan;
   };
   /// Reads every group `plan` names in one batch.
   void fetch(const Plan& plan);
-  void planWalk(const ObjectRef& node, int depth, int maxDepth, int maxNodes, int& counter,
-                Plan& plan);
+  void planWalk(const ObjectRef& node, int depth, int nesting, Planning& planning);
+  /// From what was read: whether `ref` passes through (false while unknown).
+  bool passes(const ObjectRef& ref);
+  /// Whether the application's toolkit answers Properties.GetAll safely.
+  bool batchesProperties(const std::string& busName);
+  bool isGtk4(const std::string& busName);
+  ObjectRef applicationRoot(const std::string& busName);
   Facts& basics(const ObjectRef& ref);
   /// The basics of an object still there to act on: its read error, else
   /// "invalid element" when the application let go of it, else success.
@@ -89,10 +82,12 @@ class AtspiSession final : public AXSession {
   AXError scrollByPage(const ObjectRef& ref, bool down);
   AXError setValue(const ObjectRef& ref, const AXValue& value);
   AXError grabFocus(const ObjectRef& ref);
+  AXError selectAllText(const ObjectRef& ref);
   bool expired() const { return Clock::now() >= deadline_; }
   /// The connection that reaches `busName`'s objects: the application's own
   /// when it offers one, else the accessibility bus.
   BusConnection& connectionFor(const std::string& busName);
+  /// Also learns the application's toolkit name, once per application.
   std::unique_ptr<BusConnection> openPeer(const std::string& busName);
 
   AtspiAccessibility& owner_;

@@ -37,13 +37,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Captured = std::variant<Image, CaptureFailure>;
 
-// An application that has not repainted by then is hung; the rest of the
-// caller's eight seconds is left for reading and encoding.
-constexpr auto kRepaintWait = std::chrono::seconds(2);
+// An application that has not repainted by then is hung (the capture answers
+// "Screenshot timed out." at once); the rest of the caller's eight seconds is
+// left for reading and encoding.
+constexpr auto kRepaintWait = std::chrono::seconds(4);
 
 CaptureFailure failed(std::string description) { return {.description = std::move(description)}; }
 
 CaptureFailure gone() { return {.windowGone = true, .description = "the window went away"}; }
+
+CaptureFailure notPainted() {
+  return {.timedOut = true, .description = "the application did not paint the window"};
+}
 
 // ---- Pixel formats ----
 
@@ -422,13 +427,21 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   XSelectInput(display, window, StructureNotifyMask);
   DamageWatch damage(display, window);
   if (!trap.sync()) return std::nullopt;
-  // A new damage object reports what the window shows at once; the repaint
-  // is what follows the redirection.
+  // A new damage object reports what the window shows at once, and the
+  // redirection itself damages the hidden part when the server fills it with
+  // the window's background: neither is the application's painting, so
+  // both are read and dropped (the round trip of the sync brings them all).
+  // What counts is the repaint that follows.
   RepaintWatch watch(window, damageEvent, std::move(hidden));
   if (watch.read(own, false) == Repaint::kGone) return gone();
   Redirection redirection(display, window);
   if (!trap.sync()) return std::nullopt;
-  if (awaitRepaint(own, watch, Clock::now() + kRepaintWait) == Repaint::kGone) return gone();
+  if (watch.read(own, false) == Repaint::kGone) return gone();
+  // The pixmap holds what covered the window (or nothing) until its
+  // application paints: without the repaint there is no capture at all.
+  Repaint repaint = awaitRepaint(own, watch, Clock::now() + kRepaintWait);
+  if (repaint == Repaint::kGone) return gone();
+  if (repaint == Repaint::kLate) return notPainted();
   NamedPixmap pixmap(display, XCompositeNameWindowPixmap(display, window));
   if (!trap.sync()) return std::nullopt;
   if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
@@ -493,10 +506,16 @@ class X11Content final : public ShareableContent {
     if (!frame) return brokenOr(gone());
     auto hidden = hiddenRegion(display, window, attributes, *frame);
     if (!hidden) return brokenOr(gone());
+    // Where the screen does not show the window, reading it would give what
+    // covers it: only its own pixmap will do.
     if (!XEmptyRegion(hidden->get())) {
       if (auto captured = fromCompositePixmap(*own_, window, attributes, std::move(*hidden))) {
         return *captured;
       }
+      if (!viewable(window, attributes)) return brokenOr(gone());
+      return brokenOr(
+          failed("the window is covered or off the screen, and the X server gives "
+                 "no pixmap of its own content"));
     }
     PixelSize size{static_cast<std::uint32_t>(attributes.width),
                    static_cast<std::uint32_t>(attributes.height)};

@@ -20,10 +20,12 @@ namespace vorn::platform::x11 {
 /// The pixels come straight from the window when it lies wholly on the screen
 /// and nothing is stacked over it. Otherwise they come from its XComposite
 /// pixmap: a compositing manager's, when one redirects the window; else the
-/// window is redirected for the capture and its application's repaint is
-/// awaited through XDamage (two seconds at most, after which the pixmap is
-/// taken as it is). Without XComposite and XDamage the window itself is read,
-/// and covered parts show what the server has there. Pixels travel through
+/// window is redirected for the capture and its application's repaint of the
+/// hidden part is awaited through XDamage (the server's own background fill
+/// does not count). An application that does not repaint within two seconds
+/// (stopped, hung) gets no capture: a timed-out failure, never the pixels
+/// that covered its window. Without XComposite and XDamage only a window in
+/// plain view can be captured. Pixels travel through
 /// MIT-SHM when the server can share memory with this process, else through
 /// the socket.
 class WindowCapture final : public ScreenCapture {

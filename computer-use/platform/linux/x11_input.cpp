@@ -10,9 +10,12 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <span>
+#include <thread>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -100,6 +103,36 @@ class XTestInput::Keymap {
     return bindSpareKeycode(keysym, modifier);
   }
 
+  /// Where `keysym` is typed: its keycode and whether Shift is held (the
+  /// first two columns only: the others need modifiers the layout chooses).
+  std::optional<std::pair<KeyCode, bool>> typedAt(KeySym keysym) {
+    for (int column = 0; column < std::min(perKeycode_, 2); ++column) {
+      for (int code = first_; code <= last_; ++code) {
+        if (at(code, column) == keysym) return std::pair{static_cast<KeyCode>(code), column == 1};
+      }
+    }
+    return std::nullopt;
+  }
+
+  /// Binds `keysym` for typing: to a spare keycode, else to one bound so
+  /// before that `inUse` does not hold (the oldest first); 0 when neither is
+  /// left.
+  KeyCode bindForTyping(KeySym keysym, const std::set<KeyCode>& inUse) {
+    if (KeyCode code = bindSpareKeycode(keysym, std::nullopt)) {
+      typing_.push_back(code);
+      return code;
+    }
+    for (auto it = typing_.begin(); it != typing_.end(); ++it) {
+      if (inUse.contains(*it)) continue;
+      KeyCode code = *it;
+      typing_.erase(it);
+      bind(code, keysym);
+      typing_.push_back(code);
+      return code;
+    }
+    return 0;
+  }
+
  private:
   KeySym& at(int code, int column) {
     return keysyms_[static_cast<std::size_t>((code - first_) * perKeycode_ + column)];
@@ -120,12 +153,7 @@ class XTestInput::Keymap {
   KeyCode bindSpareKeycode(KeySym keysym, std::optional<int> modifier) {
     KeyCode code = spareKeycode();
     if (code == 0) return 0;
-    KeySym lower = NoSymbol, upper = NoSymbol;
-    XConvertCase(keysym, &lower, &upper);
-    KeySym row[2] = {lower, upper};
-    XChangeKeyboardMapping(display_, code, 2, row, 1);
-    at(code, 0) = lower;
-    if (perKeycode_ > 1) at(code, 1) = upper;
+    bind(code, keysym);
     if (modifier) {
       XModifierKeymap* modifiers = XGetModifierMapping(display_);
       if (modifiers != nullptr) {
@@ -137,11 +165,23 @@ class XTestInput::Keymap {
     return code;
   }
 
+  // Both cases of a letter go on one keycode, as on a keyboard.
+  void bind(KeyCode code, KeySym keysym) {
+    KeySym lower = NoSymbol, upper = NoSymbol;
+    XConvertCase(keysym, &lower, &upper);
+    KeySym row[2] = {lower, upper};
+    XChangeKeyboardMapping(display_, code, 2, row, 1);
+    for (int column = 0; column < perKeycode_; ++column) at(code, column) = NoSymbol;
+    at(code, 0) = lower;
+    if (perKeycode_ > 1) at(code, 1) = upper;
+  }
+
   Display* display_;
   int first_ = 0;
   int last_ = -1;
   int perKeycode_ = 0;
   std::vector<KeySym> keysyms_;
+  std::vector<KeyCode> typing_;  // bound for typing, oldest first
 };
 
 namespace {
@@ -185,8 +225,9 @@ class StepBuilder {
   }
 
   bool add(const MouseEvent& event) {
-    auto x = pixelCoordinate(event.x);
-    auto y = pixelCoordinate(event.y);
+    int screen = DefaultScreen(display_);
+    auto x = pixelCoordinate(event.x, DisplayWidth(display_, screen));
+    auto y = pixelCoordinate(event.y, DisplayHeight(display_, screen));
     if (!x || !y) return false;
     // Button events happen where the pointer is; move it there unless the
     // previous event of this operation already did.
@@ -245,10 +286,74 @@ class StepBuilder {
   int pointerY_ = 0;
 };
 
+// The keysym that types `c`: Return and Tab for line feeds and tabs, the
+// Latin-1 keysyms for their characters, the Unicode keysyms for the rest;
+// none for other control characters.
+KeySym typedKeysym(char32_t c) {
+  if (c == U'\n') return XK_Return;
+  if (c == U'\t') return XK_Tab;
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+    return NoSymbol;
+  }
+  if (c < 0x100) return static_cast<KeySym>(c);
+  return static_cast<KeySym>(0x01000000u | c);
+}
+
+// Presses and releases each key, Shift held where the key wants it.
+bool typeKeys(Display* display, const std::vector<std::pair<KeyCode, bool>>& keys, KeyCode shift) {
+  for (const auto& [code, shifted] : keys) {
+    if (shifted && shift == 0) return false;
+  }
+  for (const auto& [code, shifted] : keys) {
+    if (shifted) XTestFakeKeyEvent(display, shift, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    if (shifted) XTestFakeKeyEvent(display, shift, False, CurrentTime);
+  }
+  XSync(display, False);
+  return true;
+}
+
 class XTestEventSource final : public EventSource {
  public:
   XTestEventSource(Connection::Lease lease, XTestInput& input)
       : lease_(std::move(lease)), input_(input) {}
+
+  bool typeText(std::u32string_view text) override {
+    std::vector<KeySym> keysyms;
+    for (char32_t c : text) {
+      KeySym keysym = typedKeysym(c);
+      if (keysym == NoSymbol) return false;
+      keysyms.push_back(keysym);
+    }
+    Display* display = lease_.display();
+    XTestInput::Keymap& keymap = input_.keymap(lease_);
+    KeyCode shift = keymap.keycodeFor(XK_Shift_L, ShiftMapIndex);
+    std::vector<std::pair<KeyCode, bool>> keys;
+    std::set<KeyCode> inUse;
+    for (KeySym keysym : keysyms) {
+      auto key = keymap.typedAt(keysym);
+      if (!key) {
+        KeyCode code = keymap.bindForTyping(keysym, inUse);
+        if (code == 0) {
+          // Every keycode that can be bound carries a character still to be
+          // typed: type what is there before binding them anew. No event
+          // tells when the application has read those keys with the old
+          // binding, so a short pause stands in for one.
+          if (!typeKeys(display, keys, shift)) return false;
+          keys.clear();
+          inUse.clear();
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          code = keymap.bindForTyping(keysym, inUse);
+        }
+        key = keymap.typedAt(keysym);
+        if (code == 0 || !key) return false;
+      }
+      inUse.insert(key->first);
+      keys.push_back(*key);
+    }
+    return typeKeys(display, keys, shift) && !lease_.broken();
+  }
 
   bool post(std::span<const InputEvent> events) override {
     StepBuilder steps(lease_.display(), input_.keymap(lease_));
@@ -267,10 +372,20 @@ class XTestEventSource final : public EventSource {
 
 }  // namespace
 
-std::optional<int> pixelCoordinate(double v) {
+std::optional<int> pixelCoordinate(double v, int extent) {
   if (!std::isfinite(v)) return std::nullopt;
-  double pixel = std::clamp(std::floor(v), -32768.0, 32767.0);
+  double pixel = std::floor(v);
+  if (pixel < 0 || pixel >= extent) return std::nullopt;
   return static_cast<int>(pixel);
+}
+
+std::optional<ScreenArea> XTestInput::screenArea() {
+  auto lease = connection_.lease();
+  if (!lease || lease->broken()) return std::nullopt;
+  Display* display = lease->display();
+  int screen = DefaultScreen(display);
+  return ScreenArea{0, 0, static_cast<double>(DisplayWidth(display, screen)),
+                    static_cast<double>(DisplayHeight(display, screen))};
 }
 
 bool XTestInput::hasXTest(const Connection::Lease& lease) {

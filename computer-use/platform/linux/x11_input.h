@@ -23,6 +23,8 @@ class XTestInput final : public InputDevice {
   ~XTestInput() override;
 
   bool trusted() override;
+  /// The default screen's root window: (0, 0) and its size.
+  std::optional<ScreenArea> screenArea() override;
   /// Holds the connection until it is dropped, so one operation's events are
   /// never interleaved with another's.
   std::unique_ptr<EventSource> createEventSource() override;
@@ -43,9 +45,9 @@ class XTestInput final : public InputDevice {
 };
 
 /// The pixel that holds the point `v` of a coordinate axis (rounded down),
-/// kept inside the 16-bit range of X11 coordinates so that a far-off point
-/// lands on the screen's edge instead of wrapping around; nothing for a value
-/// that is not finite.
-std::optional<int> pixelCoordinate(double v);
+/// when it lies within [0, `extent`); nothing otherwise (the server would move
+/// a far-off point onto the screen's edge), and for a value that is not
+/// finite.
+std::optional<int> pixelCoordinate(double v, int extent);
 
 }  // namespace vorn::platform::x11

@@ -325,8 +325,12 @@ bool isOnScreenWindow(Display* display, Window window) {
          !minimised(display, window, atoms);
 }
 
+// A name the server did not know yet is asked for again on the next
+// request: a serving helper that started before the first application (on a
+// fresh display) would otherwise never learn _NET_WM_PID and list nothing.
 const std::vector<unsigned long>& Desktop::atomsFor(const Connection::Lease& lease) {
-  if (atomsGeneration_ != lease.generation()) {
+  bool unknown = std::find(atoms_.begin(), atoms_.end(), None) != atoms_.end();
+  if (atomsGeneration_ != lease.generation() || unknown) {
     atoms_ = internAtoms(lease.display());
     atomsGeneration_ = lease.generation();
   }
