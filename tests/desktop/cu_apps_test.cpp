@@ -167,10 +167,7 @@ void screenshotUnderCover(const RealApp& app) {
                   {"TMPDIR=" + app.home()}});
     return json::parse(shot.out, nullptr, false);
   };
-  // A repaint that comes within the capture's own round trip is taken for
-  // the server's fill, and the capture times out: a second try gets it.
   json answer = shoot();
-  if (answer["message"] == "Screenshot timed out.") answer = shoot();
   ASSERT_EQ(answer.value("ok", false), true) << answer;
   const std::string path = answer["path"];
   auto colours =
