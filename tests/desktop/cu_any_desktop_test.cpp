@@ -174,6 +174,31 @@ TEST_F(AnyDesktop, KeysReachTheFocusedEntryWithTheirModifiers) {
   EXPECT_TRUE(text("xA"));
 }
 
+// A field that keeps only what is typed into it, as web pages' fields do:
+// the text is typed instead, any Unicode, and read back. It needs more
+// characters bound than the layout has spare keys, and afterwards the
+// layout's own keys and shortcuts work as before.
+TEST_F(AnyDesktop, TextAFieldWillNotTakeIsTypedAndReadBack) {
+  FixtureApp app({"--typed-only"});
+  ASSERT_TRUE(app.ready());
+  auto text = [&](const std::string& expected) {
+    return app.waitFor([&](const json& e) {
+      return isEvent(e, "text-changed") && e.value("text", "") == expected;
+    });
+  };
+  const std::string typed = "Grüße aus Köln: 日本語のテキスト ✓ αβγδεζηθ A";
+  json answer = ask(element(
+      app, {{"op", "perform"}, {"action", "settext"}, {"role", "AXTextField"}, {"text", typed}}));
+  EXPECT_EQ(answer.value("ok", false), true) << answer;
+  EXPECT_TRUE(text(typed)) << answer;
+
+  EXPECT_EQ(ask({{"op", "keypress"}, {"key", "ctrl+a"}})["ok"], true);
+  EXPECT_EQ(ask({{"op", "keypress"}, {"key", "delete"}})["ok"], true);
+  EXPECT_TRUE(text(""));
+  EXPECT_EQ(ask({{"op", "keypress"}, {"key", "shift+z"}})["ok"], true);
+  EXPECT_TRUE(text("Z"));
+}
+
 // A serving helper keeps its input devices: every key of a burst arrives,
 // in order.
 TEST_F(AnyDesktop, AServingHelpersKeysAllArrive) {
@@ -206,6 +231,11 @@ TEST_F(AnyDesktop, ClicksLandWhereTheScreenShowsTheButton) {
     return isEvent(e, "clicked") && e.value("widget", "") == "button";
   })) << x
       << "," << y << " " << json(app.events()).dump();
+  // Off the screen, a click is refused rather than moved onto its edge.
+  json refused = ask({{"op", "click_xy"}, {"x", -5000}, {"y", y}});
+  EXPECT_EQ(refused["ok"], false);
+  EXPECT_EQ(refused["message"],
+            "Click position -5000," + std::to_string(y) + " is outside the screen.");
 }
 
 TEST_F(AnyDesktop, ElementActionsFindTheElementsCentreAndScroll) {

@@ -1,18 +1,21 @@
 // The Wayland backend's display-free parts: sway's tree (focus order,
 // stacking, what is in view), the requests a virtual keyboard and pointer
-// are sent, the pixels of a copied buffer, and sway's IPC framing against a
-// scripted server.
+// are sent (and the keymaps that type text), the pixels of a copied buffer, and sway's IPC framing
+// against a scripted server.
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <wayland-client-protocol.h>
+#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
 
 #include <bit>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -348,6 +351,105 @@ TEST(InputPlan, PointsOffTheLayoutOrNotFiniteSendNothing) {
   EXPECT_TRUE(planRequests(corner, layout));
   const InputEvent anywhere[] = {MouseEvent{MouseEventType::kMouseMoved, 0, 0, MouseButton::kLeft}};
   EXPECT_FALSE(planRequests(anywhere, Frame{}));  // no outputs at all
+}
+
+TEST(InputPlan, APointInAGapBetweenOutputsSendsNothing) {
+  // Two outputs of different heights side by side: below the smaller one
+  // lies no output, though it is inside the layout's bounding box.
+  const Frame outputs[] = {{0, 0, 100, 50}, {100, 0, 100, 100}};
+  const InputEvent gap[] = {MouseEvent{MouseEventType::kMouseMoved, 50, 70, MouseButton::kLeft}};
+  EXPECT_FALSE(planRequests(gap, outputs));
+  const InputEvent onSecond[] = {
+      MouseEvent{MouseEventType::kMouseMoved, 150, 70, MouseButton::kLeft}};
+  EXPECT_EQ(planRequests(onSecond, outputs),
+            (std::vector<DeviceRequest>{MotionRequest{150, 70, 200, 100}, FrameRequest{}}));
+}
+
+// ---- Typing text ----
+
+std::vector<DeviceRequest> tap(std::uint32_t code) {
+  return {KeyRequest{code, true}, KeyRequest{code, false}};
+}
+
+std::vector<DeviceRequest> concat(std::initializer_list<std::vector<DeviceRequest>> parts) {
+  std::vector<DeviceRequest> all;
+  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
+std::uint32_t spare(std::size_t i) { return keymap::kSpareKeys[i].code; }
+
+TEST(InputTyping, TheLayoutsCharactersGoAtTheirKeysShiftedWhereTheyWantIt) {
+  const std::uint32_t shift = keymap::kShiftMask;
+  std::vector<DeviceRequest> shifted = {KeyRequest{KEY_LEFTSHIFT, true}, ModifiersRequest{shift}};
+  std::vector<DeviceRequest> unshifted = {KeyRequest{KEY_LEFTSHIFT, false}, ModifiersRequest{0}};
+  // The digit comes from the main block, not the keypad; one Shift for two
+  // shifted characters in a row.
+  EXPECT_EQ(planTyping(U"aA!\n1\t", 4),
+            concat({tap(KEY_A), shifted, tap(KEY_A), tap(KEY_1), unshifted, tap(KEY_ENTER),
+                    tap(KEY_1), tap(KEY_TAB)}));
+  EXPECT_EQ(planTyping(U"", 4), std::vector<DeviceRequest>{});
+}
+
+TEST(InputTyping, CharactersTheLayoutLacksAreBoundInAKeymapThatTravelsWithTheKeys) {
+  // Latin-1 keysyms for Latin-1 characters, Unicode keysyms beyond; a
+  // character met again keeps its key; the US keymap comes back at the end.
+  EXPECT_EQ(planTyping(U"\u00e9x\u65e5\u00e9", 4),
+            concat({{KeymapRequest{{{0, 0xe9}, {1, 0x10065e5}}}},
+                    tap(spare(0)),
+                    tap(KEY_X),
+                    tap(spare(1)),
+                    tap(spare(0)),
+                    {KeymapRequest{}}}));
+  // With two spare keys, the third new character starts a keymap of its own
+  // after the keys typed with the first.
+  EXPECT_EQ(planTyping(U"\u03b1\u03b2\u03b3\u03b1", 2),
+            concat({{KeymapRequest{{{0, 0x10003b1}, {1, 0x10003b2}}}},
+                    tap(spare(0)),
+                    tap(spare(1)),
+                    {KeymapRequest{{{0, 0x10003b3}, {1, 0x10003b1}}}},
+                    tap(spare(0)),
+                    tap(spare(1)),
+                    {KeymapRequest{}}}));
+}
+
+TEST(InputTyping, ControlCharactersSurrogatesAndNoSpareKeysTypeNothing) {
+  for (std::u32string text :
+       {std::u32string(U"a\x01"), std::u32string(U"a\x7f"), std::u32string(1, char32_t{0xD800}),
+        std::u32string(1, char32_t{0x110000})}) {
+    EXPECT_FALSE(planTyping(text, 4)) << static_cast<std::uint32_t>(text.back());
+  }
+  EXPECT_FALSE(planTyping(U"a\u00e9", 0));
+  EXPECT_TRUE(planTyping(U"abc", 0));
+}
+
+// The keymap sent for typing is one the compositor and every application
+// can compile, and its spare keys carry what they were bound to.
+TEST(InputTyping, TheBoundKeymapCompilesAndCarriesItsBindings) {
+  ASSERT_GE(std::size(keymap::kSpareKeys), 8u);
+  KeymapRequest request;
+  for (std::size_t i = 0; i < std::size(keymap::kSpareKeys); ++i) {
+    request.bindings.push_back({i, 0x1000100u + static_cast<std::uint32_t>(i)});
+  }
+  std::string text = keymapText(request);
+  std::unique_ptr<xkb_context, decltype(&xkb_context_unref)> context(
+      xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES), xkb_context_unref);
+  std::unique_ptr<xkb_keymap, decltype(&xkb_keymap_unref)> compiled(
+      xkb_keymap_new_from_string(context.get(), text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                 XKB_KEYMAP_COMPILE_NO_FLAGS),
+      xkb_keymap_unref);
+  ASSERT_TRUE(compiled);
+  for (const auto& b : request.bindings) {
+    const xkb_keysym_t* syms = nullptr;
+    xkb_keycode_t code = keymap::kSpareKeys[b.spare].code + 8;
+    ASSERT_EQ(xkb_keymap_key_get_syms_by_level(compiled.get(), code, 0, 0, &syms), 1);
+    EXPECT_EQ(syms[0], b.keysym);
+  }
+  // The layout's own keys are untouched.
+  const xkb_keysym_t* syms = nullptr;
+  ASSERT_EQ(xkb_keymap_key_get_syms_by_level(compiled.get(), KEY_A + 8, 0, 0, &syms), 1);
+  EXPECT_EQ(syms[0], static_cast<xkb_keysym_t>(XKB_KEY_a));
+  EXPECT_EQ(keymapText(KeymapRequest{}), std::string(keymap::kKeymapText));
 }
 
 // ---- Copied pixels ----

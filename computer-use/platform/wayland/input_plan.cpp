@@ -2,8 +2,12 @@
 
 #include <linux/input-event-codes.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 
+#include "computer-use/platform/wayland/wayland_outputs.h"
 #include "us_keymap.h"
 
 namespace vorn::platform::wayland {
@@ -73,9 +77,28 @@ bool isDown(MouseEventType type) {
          type == MouseEventType::kOtherMouseDown;
 }
 
+// The keysym that types `c`: the Latin-1 keysyms for their characters, the
+// Unicode keysyms for the rest; none for control characters and surrogates.
+std::optional<std::uint32_t> keysymOf(char32_t c) {
+  if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) {
+    return std::nullopt;
+  }
+  if (c < 0x100) return static_cast<std::uint32_t>(c);
+  return 0x01000000u | static_cast<std::uint32_t>(c);
+}
+
+const keymap::TypedKey* typedKey(char32_t c) {
+  auto* end = std::end(keymap::kTypedKeys);
+  auto* at =
+      std::lower_bound(std::begin(keymap::kTypedKeys), end, c,
+                       [](const keymap::TypedKey& k, char32_t v) { return k.character < v; });
+  return at != end && at->character == c ? at : nullptr;
+}
+
 class Planner {
  public:
-  explicit Planner(const Frame& layout) : layout_(layout) {}
+  explicit Planner(std::span<const Frame> outputs)
+      : outputs_(outputs), layout_(boundingBox({outputs.begin(), outputs.end()})) {}
 
   bool add(const KeyboardEvent& e) {
     auto code = codeOf(e.key);
@@ -102,6 +125,19 @@ class Planner {
       requests_.push_back(FrameRequest{});
     }
     return true;
+  }
+
+  /// Presses and releases the key `code`, Shift held when `shifted`.
+  void type(std::uint32_t code, bool shifted) {
+    holdModifiers(shifted ? kShiftFlag : 0);
+    requests_.push_back(KeyRequest{code, true});
+    requests_.push_back(KeyRequest{code, false});
+  }
+
+  /// Everything released, then the keymap changed.
+  void changeKeymap(KeymapRequest keymap) {
+    holdModifiers(0);
+    requests_.push_back(std::move(keymap));
   }
 
   std::vector<DeviceRequest> finish() {
@@ -139,13 +175,18 @@ class Planner {
 
   std::optional<MotionRequest> pointOf(double x, double y) const {
     if (!std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
-    double dx = std::floor(x - layout_.x), dy = std::floor(y - layout_.y);
-    if (dx < 0 || dy < 0 || dx >= layout_.width || dy >= layout_.height) return std::nullopt;
+    const double px = std::floor(x), py = std::floor(y);
+    auto holds = [&](const Frame& o) {
+      return px >= o.x && py >= o.y && px < o.x + o.width && py < o.y + o.height;
+    };
+    if (std::none_of(outputs_.begin(), outputs_.end(), holds)) return std::nullopt;
+    double dx = px - layout_.x, dy = py - layout_.y;
     return MotionRequest{static_cast<std::uint32_t>(dx), static_cast<std::uint32_t>(dy),
                          static_cast<std::uint32_t>(layout_.width),
                          static_cast<std::uint32_t>(layout_.height)};
   }
 
+  std::span<const Frame> outputs_;
   Frame layout_;
   std::vector<DeviceRequest> requests_;
   ModifierFlags held_ = 0;
@@ -156,11 +197,92 @@ class Planner {
   bool moved_ = false;
 };
 
+// The keys of a stretch of text typed under one keymap, and that keymap's
+// bindings; the stretch ends when a character needs a spare key and none is
+// left.
+class TypingStretch {
+ public:
+  explicit TypingStretch(std::size_t spareKeys) : spareKeys_(spareKeys) {}
+
+  /// False when the character needs a binding and none is left.
+  bool add(std::uint32_t keysym) {
+    for (const auto& b : bindings_) {
+      if (b.keysym == keysym) return keys(b.spare);
+    }
+    if (bindings_.size() == spareKeys_) return false;
+    bindings_.push_back(Binding{bindings_.size(), keysym});
+    return keys(bindings_.back().spare);
+  }
+  void add(std::uint32_t code, bool shifted) { keys_.push_back({code, shifted}); }
+
+  bool empty() const { return keys_.empty(); }
+
+  /// Types the stretch; its keymap goes first when it binds anything.
+  /// True when it did.
+  bool typeInto(Planner& planner) {
+    bool bound = !bindings_.empty();
+    if (bound) planner.changeKeymap(KeymapRequest{std::move(bindings_)});
+    for (const auto& [code, shifted] : keys_) planner.type(code, shifted);
+    bindings_.clear();
+    keys_.clear();
+    return bound;
+  }
+
+ private:
+  bool keys(std::size_t spare) {
+    keys_.push_back({keymap::kSpareKeys[spare].code, false});
+    return true;
+  }
+
+  std::size_t spareKeys_;
+  std::vector<Binding> bindings_;
+  std::vector<std::pair<std::uint32_t, bool>> keys_;
+};
+
 }  // namespace
 
+std::optional<std::vector<DeviceRequest>> planTyping(std::u32string_view text,
+                                                     std::size_t spareKeys) {
+  spareKeys = std::min(spareKeys, std::size(keymap::kSpareKeys));
+  Planner planner({});
+  TypingStretch stretch(spareKeys);
+  bool rebound = false;
+  for (char32_t c : text) {
+    if (c == U'\n' || c == U'\t') {
+      stretch.add(c == U'\n' ? KEY_ENTER : KEY_TAB, false);
+      continue;
+    }
+    auto keysym = keysymOf(c);
+    if (!keysym) return std::nullopt;
+    if (const auto* key = typedKey(c)) {
+      stretch.add(key->code, key->shifted);
+    } else if (!stretch.add(*keysym)) {
+      if (spareKeys == 0) return std::nullopt;
+      rebound |= stretch.typeInto(planner);
+      stretch.add(*keysym);
+    }
+  }
+  rebound |= stretch.typeInto(planner);
+  if (rebound) planner.changeKeymap(KeymapRequest{});
+  return planner.finish();
+}
+
+std::string keymapText(const KeymapRequest& request) {
+  std::string_view us(keymap::kKeymapText, sizeof keymap::kKeymapText - 1);
+  std::string text(us.substr(0, keymap::kSymbolsEnd));
+  char line[96];
+  for (const auto& b : request.bindings) {
+    std::snprintf(line, sizeof line, "\tkey <%s> { [ 0x%08x ] };\n",
+                  keymap::kSpareKeys[b.spare].name, b.keysym);
+    text += line;
+  }
+  text += us.substr(keymap::kSymbolsEnd);
+  return text;
+}
+
 std::optional<std::vector<DeviceRequest>> planRequests(std::span<const InputEvent> events,
-                                                       const Frame& layout) {
-  Planner planner(layout);
+                                                       std::span<const Frame> outputs) {
+  Planner planner(outputs);
   for (const auto& event : events) {
     bool made = std::visit([&](const auto& e) { return planner.add(e); }, event);
     if (!made) return std::nullopt;

@@ -116,6 +116,10 @@ std::optional<std::string> SwayDesktop::bundleIdentifier(std::int32_t pid) {
 }
 
 bool SwayDesktop::activate(std::int32_t pid) {
+  // Asking makes the devices when there are none (and lets the applications
+  // take up the new keyboard); a desktop that takes no input is no reason
+  // not to focus.
+  if (input_ != nullptr) input_->inputUnsupported();
   auto tree = this->tree();
   if (!tree) return false;
   for (const auto& w : tree->windows) {

@@ -24,18 +24,20 @@ namespace vorn::platform::wayland {
 /// backend on XWayland's display) says.
 class SwayDesktop final : public WindowServer, public Applications, public ElementOrigins {
  public:
-  /// `xwayland` may be null (no X11 display); `bound`: the longest a call
-  /// waits for sway.
-  explicit SwayDesktop(Applications* xwayland,
+  /// `xwayland` may be null (no X11 display); `input`, the process's input
+  /// devices, may be null; `bound`: the longest a call waits for sway.
+  explicit SwayDesktop(Applications* xwayland, InputDevice* input = nullptr,
                        std::chrono::milliseconds bound = std::chrono::milliseconds(2500))
-      : xwayland_(xwayland), bound_(bound) {}
+      : xwayland_(xwayland), input_(input), bound_(bound) {}
 
   std::optional<std::vector<WindowDescription>> onScreenWindows() override;
   /// Without $SWAYSOCK: the compositor named, and sway's IPC as what it lacks.
   std::optional<std::string> windowsUnsupported() override;
   std::optional<std::string> bundleIdentifier(std::int32_t pid) override;
   /// Focuses the process's most recently focused window (sway switches to
-  /// its workspace).
+  /// its workspace). A window holds the keyboard focus only on a seat with a
+  /// keyboard: on a seat without one (a headless desktop) that is `input`'s
+  /// virtual keyboard, made first.
   bool activate(std::int32_t pid) override;
   std::optional<ScreenOffset> elementOffset(std::int32_t pid, const std::string& title) override;
 
@@ -50,6 +52,7 @@ class SwayDesktop final : public WindowServer, public Applications, public Eleme
   void remember(const sway::Tree& tree);
 
   Applications* xwayland_;
+  InputDevice* input_;
   std::chrono::milliseconds bound_;
   std::mutex mutex_;  // guards what follows
   std::unordered_map<std::int32_t, KnownApplication> known_;

@@ -38,15 +38,15 @@ std::uint32_t now() {
   return static_cast<std::uint32_t>(t.tv_sec * 1000 + t.tv_nsec / 1000000);
 }
 
-// The keymap text in a sealed memory file, with its terminating NUL (the
+// A keymap's text in a sealed memory file, with its terminating NUL (the
 // compositor reads it as a C string).
-UniqueFd keymapFile(std::uint32_t& size) {
-  size = sizeof generated::kKeymapText;
+UniqueFd keymapFile(std::string_view text, std::uint32_t& size) {
+  size = static_cast<std::uint32_t>(text.size() + 1);
   UniqueFd fd(::memfd_create("vorn-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (!fd.valid()) return fd;
   std::size_t written = 0;
   while (written < size) {
-    ssize_t n = ::write(fd.get(), generated::kKeymapText + written, size - written);
+    ssize_t n = ::write(fd.get(), text.data() + written, size - written);
     if (n <= 0) return UniqueFd();
     written += static_cast<std::size_t>(n);
   }
@@ -112,10 +112,23 @@ class VirtualInput::Devices {
   bool post(std::span<const InputEvent> events, Clock::time_point deadline) {
     // What the compositor announced since (a moved output) comes in first.
     if (!display_->dispatchPending()) return false;
-    auto requests = planRequests(events, outputs_->layout());
-    if (!requests) return false;
-    for (const auto& request : *requests) std::visit([&](const auto& r) { send(r); }, request);
-    return display_->roundtrip(deadline);
+    std::vector<Frame> outputs;
+    for (const auto& output : outputs_->list()) outputs.push_back(output.logical);
+    return send(planRequests(events, outputs), deadline);
+  }
+
+  /// Types `text` (see `planTyping`) and waits until the compositor has
+  /// handled it. False when it cannot be typed (nothing is sent) or the
+  /// compositor did not take it.
+  bool type(std::u32string_view text, Clock::time_point deadline) {
+    if (!display_->dispatchPending()) return false;
+    return send(planTyping(text, std::size(generated::kSpareKeys)), deadline);
+  }
+
+  /// The smallest rectangle holding every output, as last announced.
+  std::optional<Frame> layout() {
+    if (!display_->dispatchPending()) return std::nullopt;
+    return outputs_->layout();
   }
 
  private:
@@ -130,10 +143,7 @@ class VirtualInput::Devices {
     pointerManager_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
         display_->bind(pointers, &zwlr_virtual_pointer_manager_v1_interface, 1));
     keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboardManager_, seat_);
-    std::uint32_t size = 0;
-    UniqueFd keymap = keymapFile(size);
-    if (!keymap.valid()) return false;
-    zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, keymap.get(), size);
+    if (!uploadKeymap({generated::kKeymapText, sizeof generated::kKeymapText - 1})) return false;
     pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointerManager_, seat_);
     outputs_ = Outputs::read(*display_, deadline);
     // Its round trip answers everything asked above.
@@ -149,30 +159,55 @@ class VirtualInput::Devices {
     return true;
   }
 
-  void send(const KeyRequest& r) {
+  bool send(const std::optional<std::vector<DeviceRequest>>& requests, Clock::time_point deadline) {
+    if (!requests) return false;
+    for (const auto& request : *requests) {
+      if (!std::visit([&](const auto& r) { return send(r); }, request)) return false;
+    }
+    return display_->roundtrip(deadline);
+  }
+
+  bool uploadKeymap(std::string_view text) {
+    std::uint32_t size = 0;
+    UniqueFd keymap = keymapFile(text, size);
+    if (!keymap.valid()) return false;
+    zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, keymap.get(), size);
+    return true;
+  }
+
+  bool send(const KeymapRequest& r) { return uploadKeymap(keymapText(r)); }
+  bool send(const KeyRequest& r) {
     zwp_virtual_keyboard_v1_key(
         keyboard_, now(), r.code,
         r.pressed ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+    return true;
   }
-  void send(const ModifiersRequest& r) {
+  bool send(const ModifiersRequest& r) {
     zwp_virtual_keyboard_v1_modifiers(keyboard_, r.depressed, 0, 0, 0);
+    return true;
   }
-  void send(const MotionRequest& r) {
+  bool send(const MotionRequest& r) {
     zwlr_virtual_pointer_v1_motion_absolute(pointer_, now(), r.x, r.y, r.width, r.height);
+    return true;
   }
-  void send(const ButtonRequest& r) {
+  bool send(const ButtonRequest& r) {
     zwlr_virtual_pointer_v1_button(
         pointer_, now(), r.code,
         r.pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
+    return true;
   }
-  void send(const WheelRequest& r) {
+  bool send(const WheelRequest& r) {
     auto axis = r.vertical ? WL_POINTER_AXIS_VERTICAL_SCROLL : WL_POINTER_AXIS_HORIZONTAL_SCROLL;
     std::int32_t discrete = r.forward ? 1 : -1;
     zwlr_virtual_pointer_v1_axis_source(pointer_, WL_POINTER_AXIS_SOURCE_WHEEL);
     zwlr_virtual_pointer_v1_axis_discrete(
         pointer_, now(), axis, wl_fixed_from_double(kWheelStepValue * discrete), discrete);
+    return true;
   }
-  void send(const FrameRequest&) { zwlr_virtual_pointer_v1_frame(pointer_); }
+  bool send(const FrameRequest&) {
+    zwlr_virtual_pointer_v1_frame(pointer_);
+    return true;
+  }
 
   std::unique_ptr<Display> display_;
   wl_seat* seat_ = nullptr;
@@ -195,6 +230,7 @@ class Source final : public EventSource {
   bool post(std::span<const InputEvent> events) override {
     return devices_.post(events, deadline_);
   }
+  bool typeText(std::u32string_view text) override { return devices_.type(text, deadline_); }
 
  private:
   std::unique_lock<std::mutex> lock_;
@@ -225,6 +261,16 @@ std::optional<std::string> VirtualInput::inputUnsupported() {
 }
 
 bool VirtualInput::trusted() { return !inputUnsupported(); }
+
+std::optional<ScreenArea> VirtualInput::screenArea() {
+  std::lock_guard lock(mutex_);
+  auto devices = this->devices();
+  auto* made = std::get_if<Devices*>(&devices);
+  if (made == nullptr) return std::nullopt;
+  auto layout = (*made)->layout();
+  if (!layout) return std::nullopt;
+  return ScreenArea{layout->x, layout->y, layout->width, layout->height};
+}
 
 std::unique_ptr<EventSource> VirtualInput::createEventSource() {
   std::unique_lock lock(mutex_);

@@ -33,6 +33,9 @@ class VirtualInput final : public InputDevice {
   /// protocol (named, with the compositor's process name).
   std::optional<std::string> inputUnsupported() override;
   bool trusted() override;
+  /// The smallest rectangle that holds every output (a point in a gap
+  /// between outputs passes here and is refused when posted).
+  std::optional<ScreenArea> screenArea() override;
   /// Holds the devices until it is dropped, so one operation's events never
   /// interleave with another's.
   std::unique_ptr<EventSource> createEventSource() override;

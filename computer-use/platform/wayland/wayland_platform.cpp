@@ -23,8 +23,8 @@ Platform& waylandPlatform() {
   // Destroyed at exit in reverse order: users before what they use.
   static x11::Connection xwayland;
   static x11::Desktop xwaylandDesktop(xwayland);
-  static SwayDesktop desktop(haveX11Display() ? &xwaylandDesktop : nullptr);
   static VirtualInput input;
+  static SwayDesktop desktop(haveX11Display() ? &xwaylandDesktop : nullptr, &input);
   static atspi::AtspiAccessibility accessibility(input, atspi::kRequestBound, &desktop);
   static ScreencopyCapture capture(desktop);
   static Platform platform{desktop, desktop, input, accessibility, capture};
