@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "computer-use/platform/image_scale.h"
@@ -445,7 +446,7 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   Pixmap existing = XCompositeNameWindowPixmap(display, window);
   if (trap.sync()) {
     NamedPixmap pixmap(display, existing);
-    if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
+    if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return std::move(*image);
     return std::nullopt;
   }
   trap.clear();
@@ -474,7 +475,7 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   if (repaint == Repaint::kLate) return notPainted();
   NamedPixmap pixmap(display, XCompositeNameWindowPixmap(display, window));
   if (!trap.sync()) return std::nullopt;
-  if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
+  if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return std::move(*image);
   return std::nullopt;
 }
 
@@ -540,7 +541,7 @@ class X11Content final : public ShareableContent {
     // covers it: only its own pixmap will do.
     if (!XEmptyRegion(hidden->get())) {
       if (auto captured = fromCompositePixmap(*own_, window, attributes, std::move(*hidden))) {
-        return *captured;
+        return std::move(*captured);
       }
       if (!viewable(window, attributes)) return brokenOr(gone());
       return brokenOr(
@@ -550,7 +551,7 @@ class X11Content final : public ShareableContent {
     PixelSize size{static_cast<std::uint32_t>(attributes.width),
                    static_cast<std::uint32_t>(attributes.height)};
     if (auto image = readPixels(display, window, attributes.visual, attributes.depth, size)) {
-      return *image;
+      return std::move(*image);
     }
     // Unmapped or destroyed meanwhile, most likely.
     if (!viewable(window, attributes)) return brokenOr(gone());
