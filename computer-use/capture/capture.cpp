@@ -94,6 +94,10 @@ Outcome captureWindow(std::uint32_t windowId, ScreenCapture& screen) {
   auto captured = shareable.captureImage(*window, requestedSize(window->frame, scale));
   if (auto* failure = std::get_if<CaptureFailure>(&captured)) {
     if (failure->windowGone) return notShareable(std::to_string(windowId));
+    if (failure->notInView) {
+      return Failure{"unknown_root", "Window " + std::to_string(windowId) +
+                                         " is not shareable: " + failure->description + "."};
+    }
     if (failure->timedOut) return timedOut();
     return permissionRequired(failure->description);
   }

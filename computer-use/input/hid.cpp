@@ -36,10 +36,18 @@ bool post(vorn::platform::InputDevice& input, std::span<const InputEvent> events
   return source && source->post(events);
 }
 
+// A desktop that cannot take input at all says why; otherwise the missing
+// permission is the reason.
+std::optional<Outcome> refusal(vorn::platform::InputDevice& input) {
+  if (auto reason = input.inputUnsupported()) return refused(*reason);
+  if (!input.trusted()) return refused(kNotTrusted);
+  return std::nullopt;
+}
+
 }  // namespace
 
 Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
-  if (!input.trusted()) return refused(kNotTrusted);
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
   std::string normalized = normalizeKeyText(key);
   auto combination = parseKeyCombination(normalized);
   if (!combination) return refused("Unsupported key '" + std::string(key) + "'.");
@@ -52,7 +60,7 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input) {
 }
 
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input) {
-  if (!input.trusted()) return refused(kNotTrusted);
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
   if (!onScreen(x, y, input)) {
     return refused("Click position " + coordinateText(x) + "," + coordinateText(y) +
                    " is outside the screen.");
@@ -69,7 +77,7 @@ Outcome postClick(double x, double y, std::string_view button, vorn::platform::I
 }
 
 Outcome typeText(std::string_view text, vorn::platform::InputDevice& input) {
-  if (!input.trusted()) return refused(kNotTrusted);
+  if (auto refusedOutcome = refusal(input)) return *refusedOutcome;
   std::u32string characters;
   auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
   for (std::size_t i = 0; i < text.size();) {

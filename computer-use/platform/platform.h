@@ -36,6 +36,10 @@ class WindowServer {
   /// The on-screen windows, front to back, desktop elements excluded; nothing
   /// when the window server cannot be asked (no display, a broken connection).
   virtual std::optional<std::vector<WindowDescription>> onScreenWindows() = 0;
+  /// Why this desktop's windows cannot be listed at all (a window system the
+  /// helper does not support yet), in words for the caller; nothing when they
+  /// can. An empty list would tell the caller that no window is open.
+  virtual std::optional<std::string> windowsUnsupported() { return std::nullopt; }
 };
 
 class Applications {
@@ -159,6 +163,10 @@ struct ScreenArea {
 class InputDevice {
  public:
   virtual ~InputDevice() = default;
+  /// Why input cannot be posted on this desktop at all, for a cause that is
+  /// no missing permission (a window system the helper does not support, one
+  /// that cannot be reached), in words for the caller; nothing when it can.
+  virtual std::optional<std::string> inputUnsupported() { return std::nullopt; }
   /// Whether this process may post synthetic input at all.
   virtual bool trusted() = 0;
   /// The screen's area, or nothing when it cannot be told (then only points
@@ -206,6 +214,10 @@ struct Image {
 struct CaptureFailure {
   /// The window went away (unmapped or destroyed) while it was captured.
   bool windowGone = false;
+  /// The window is listed but not wholly in view (covered by another window,
+  /// partly off the screen, behind another tab), and this window system can
+  /// only capture what the screen shows; `description` says which.
+  bool notInView = false;
   /// The window's own content could not be had in time (its application
   /// did not paint it): answered like a capture that never ends.
   bool timedOut = false;

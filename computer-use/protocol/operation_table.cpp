@@ -26,7 +26,12 @@ Dictionary serve(const Dictionary& request, Prerequisite prerequisite, Context& 
 
 Pong ping(const PingRequest&, Context&) { return {static_cast<std::int32_t>(::getpid())}; }
 
-std::vector<WindowRecord> windows(const ListWindowsRequest& request, Context& context) {
+vorn::OrFailure<std::vector<WindowRecord>> windows(const ListWindowsRequest& request,
+                                                   Context& context) {
+  // An empty list would say that no window is open.
+  if (auto reason = context.platform.windows.windowsUnsupported()) {
+    return vorn::Failure{"unsupported", *reason};
+  }
   return listWindows(request.limit, context.platform);
 }
 

@@ -32,7 +32,14 @@ bool waitExited(pid_t pid, std::chrono::milliseconds wait) {
 }  // namespace
 
 bool haveDisplay() {
+  // On a Wayland desktop DISPLAY is XWayland's: the helper speaks to the
+  // compositor there, and an X11 witness sees only the X11 clients.
   const char* display = std::getenv("DISPLAY");
+  return display != nullptr && *display != '\0' && !haveWaylandDesktop();
+}
+
+bool haveWaylandDesktop() {
+  const char* display = std::getenv("WAYLAND_DISPLAY");
   return display != nullptr && *display != '\0';
 }
 
@@ -75,7 +82,13 @@ FixtureApp::~FixtureApp() {
 }
 
 unsigned long FixtureApp::window(const std::string& role) const {
-  return readyEvent_["windows"][role]["xid"].get<unsigned long>();
+  const json& xid = readyEvent_["windows"][role]["xid"];
+  return xid.is_number() ? xid.get<unsigned long>() : 0;
+}
+
+std::pair<int, int> FixtureApp::originOf(const std::string& role) const {
+  const json& origin = readyEvent_["windows"][role]["origin"];
+  return {origin["x"].get<int>(), origin["y"].get<int>()};
 }
 
 std::pair<int, int> FixtureApp::centreOf(const std::string& widget) const {

@@ -26,8 +26,12 @@ class FixtureApp {
 
   bool ready() const { return !readyEvent_.is_null(); }
   pid_t pid() const { return pid_; }
-  /// The X window id of the window in `role` ("main", "second").
+  /// The X window id of the window in `role` ("main", "second"); 0 on Wayland.
   unsigned long window(const std::string& role) const;
+  /// Where the content of the window in `role` started when it was mapped,
+  /// in the coordinates widgets are reported in (the root's on X11, the
+  /// window's own, so 0, 0, on Wayland).
+  std::pair<int, int> originOf(const std::string& role) const;
   /// The centre of a widget ("entry", "button", "check", "pad", "swatch") in
   /// root coordinates.
   std::pair<int, int> centreOf(const std::string& widget) const;
@@ -57,7 +61,9 @@ class FixtureApp {
   nlohmann::json readyEvent_;
 };
 
-/// True when tests can reach an X display.
+/// True when tests can reach an X display of an X11 desktop.
 bool haveDisplay();
+/// True on a Wayland desktop (scripts/with-desktop --wayland).
+bool haveWaylandDesktop();
 
 }  // namespace vorn::testing

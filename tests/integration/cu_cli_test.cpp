@@ -26,10 +26,13 @@ const std::string kUsage =
 const std::string kNotTrusted =
     R"({"message":"Accessibility is required in the helper process.","ok":false,"outcome":"didnt"})";
 
-// Every run is without a display unless a test gives one.
+// Every run is without a display unless a test gives one (an X11 one: a
+// Wayland session is another backend, tested in cu_wayland_cli_test.cpp).
 ProgramRun run(std::vector<std::string> arguments, std::string_view input = {},
                std::vector<std::string> environment = {}) {
-  return runProgram(kHelper, {std::move(arguments), std::move(environment), {"DISPLAY"}}, input);
+  return runProgram(kHelper,
+                    {std::move(arguments), std::move(environment), {"DISPLAY", "WAYLAND_DISPLAY"}},
+                    input);
 }
 
 std::string pong(pid_t pid) {
@@ -168,7 +171,7 @@ TEST(CliModes, ServiceNameInTheEnvironmentSelectsTheService) {
 }
 
 TEST(CliServe, EachLineGetsOneAnswerBeforeTheNextIsRead) {
-  ProgramSession session(kHelper, {{"--serve"}, {}, {"DISPLAY"}});
+  ProgramSession session(kHelper, {{"--serve"}, {}, {"DISPLAY", "WAYLAND_DISPLAY"}});
   ASSERT_TRUE(session.write(R"({"op":"ping"})"
                             "\n"));
   EXPECT_EQ(session.readLine(), pong(session.pid()) + "\n");

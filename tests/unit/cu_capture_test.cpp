@@ -241,6 +241,11 @@ TEST_F(Screenshot, FailuresHaveExactlyOkErrorAndMessage) {
   fake_.imageFailure = vorn::platform::CaptureFailure{.windowGone = true, .description = "gone"};
   EXPECT_EQ(ask(R"({"op":"screenshot","window_number":12})"),
             failure("unknown_root", "Window 12 is not shareable."));
+  // A window system that captures only what the screen shows says why not.
+  fake_.imageFailure = vorn::platform::CaptureFailure{.notInView = true,
+                                                      .description = "another window lies over it"};
+  EXPECT_EQ(ask(R"({"op":"screenshot","window_number":12})"),
+            failure("unknown_root", "Window 12 is not shareable: another window lies over it."));
   fake_.imageFailure = vorn::platform::CaptureFailure{.description = "BadAlloc"};
   EXPECT_EQ(ask(R"({"op":"screenshot","window_number":12})"),
             failure("permission_required", "Screen Recording is required in the helper: BadAlloc"));

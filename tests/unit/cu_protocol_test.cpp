@@ -108,6 +108,25 @@ TEST_F(Protocol, KeyPressAnswersCarryOutcomeAndMessageButNeverAnError) {
             R"("ok":false,"outcome":"didnt"})");
 }
 
+// A desktop whose window system the helper does not support says so in
+// each answer: never an empty list, never the permission text.
+TEST_F(Protocol, ADesktopThatCannotListOrTakeInputSaysWhyInEachAnswer) {
+  const std::string why = "The Wayland compositor weston is not supported: keys and clicks need x.";
+  fake_.inputRefusal = why;
+  fake_.inputTrusted = false;
+  const std::string didnt = R"({"message":")" + why + R"(","ok":false,"outcome":"didnt"})";
+  EXPECT_EQ(answer(R"({"op":"keypress","key":"a"})"), didnt);
+  EXPECT_EQ(answer(R"({"op":"click_xy","x":1,"y":2})"), didnt);
+  EXPECT_EQ(answer(R"({"op":"perform","action":"click","x":1,"y":2})"), didnt);
+  EXPECT_TRUE(fake_.posted.empty());
+
+  fake_.windows = std::vector<vorn::platform::WindowDescription>{vorn::testing::window(1, 2, "w")};
+  fake_.windowsRefusal = "The Wayland compositor weston is not supported: listing windows needs y.";
+  EXPECT_EQ(answer(R"({"op":"list_windows"})"),
+            R"({"error":"unsupported","message":"The Wayland compositor weston is not )"
+            R"(supported: listing windows needs y.","ok":false})");
+}
+
 TEST_F(Protocol, ClickArgumentsDefaultWhenMissingOrOfTheWrongType) {
   EXPECT_EQ(answer(R"({"op":"click_xy"})"),
             R"({"message":"click_xy:left:0,0","ok":true,"outcome":"worked"})");

@@ -28,6 +28,9 @@ class FakePlatform final : public platform::WindowServer,
       std::vector<platform::WindowDescription>{};
   std::map<std::int32_t, std::string> bundles;
   bool inputTrusted = true;
+  /// What `windowsUnsupported()` and `inputUnsupported()` say.
+  std::optional<std::string> windowsRefusal;
+  std::optional<std::string> inputRefusal;
   bool sourceAvailable = true;
   bool postSucceeds = true;
   /// The screen clicks may land on; unknown when not set.
@@ -74,6 +77,8 @@ class FakePlatform final : public platform::WindowServer,
     activations.push_back(pid);
     return false;
   }
+  std::optional<std::string> windowsUnsupported() override { return windowsRefusal; }
+  std::optional<std::string> inputUnsupported() override { return inputRefusal; }
   bool trusted() override { return inputTrusted; }
   std::optional<platform::ScreenArea> screenArea() override { return screen; }
   std::unique_ptr<platform::EventSource> createEventSource() override {

@@ -14,6 +14,7 @@
 
 #include "computer-use/platform/linux/atspi_bus.h"
 #include "computer-use/platform/linux/atspi_toolkits.h"
+#include "computer-use/platform/linux/element_origins.h"
 #include "computer-use/platform/platform.h"
 
 namespace vorn::platform::atspi {
@@ -27,9 +28,12 @@ inline constexpr std::chrono::milliseconds kRequestBound{2500};
 /// for later requests (a few at most), so a serving helper connects once.
 class AtspiAccessibility final : public Accessibility {
  public:
-  /// `input` posts the wheel events of the page-scroll actions.
-  explicit AtspiAccessibility(InputDevice& input, std::chrono::milliseconds bound = kRequestBound)
-      : input_(input), bound_(bound) {}
+  /// `input` posts the wheel events of the page-scroll actions. `origins`,
+  /// when given, places the positions toolkits report relative to their
+  /// window (Wayland) on the screen.
+  explicit AtspiAccessibility(InputDevice& input, std::chrono::milliseconds bound = kRequestBound,
+                              ElementOrigins* origins = nullptr)
+      : input_(input), bound_(bound), origins_(origins) {}
 
   std::unique_ptr<AXSession> openSession() override;
 
@@ -49,6 +53,7 @@ class AtspiAccessibility final : public Accessibility {
   void rememberToolkit(const std::string& busName, Toolkit toolkit);
 
   InputDevice& input() { return input_; }
+  ElementOrigins* origins() { return origins_; }
 
  private:
   std::optional<std::string> busAddress(const service::SystemdLibrary& sd,
@@ -56,6 +61,7 @@ class AtspiAccessibility final : public Accessibility {
 
   InputDevice& input_;
   std::chrono::milliseconds bound_;
+  ElementOrigins* origins_;
   std::mutex mutex_;  // guards what follows
   std::optional<std::string> address_;
   std::vector<std::unique_ptr<BusConnection>> idle_;

@@ -31,6 +31,7 @@ struct Facts {
   /// no states and a null parent).
   bool parentRead = false;
   bool orphan = false;
+  ObjectRef parent;
 
   bool childrenRead = false;
   AXError childrenError = kAXErrorSuccess;

@@ -68,6 +68,7 @@ bool readAll(ReplyReader& reply, Facts& f) {
         if (std::string_view(key) != "Parent") return;
         f.parentRead = true;
         f.orphan = parent.path == kNullPath;
+        f.parent = parent;
       },
       [&](const char* key, std::int32_t count) {
         // A leaf's children need no call of their own.
@@ -120,6 +121,20 @@ bool AtspiSession::isProcessTrusted() {
   auto reply = batch.reply(call);
   trusted_ = reply && reply->objectRefs(applications_);
   return *trusted_;
+}
+
+std::optional<std::int32_t> AtspiSession::pidOf(const std::string& busName) {
+  if (auto known = owner_.knownPid(busName)) return known;
+  if (!bus_ || expired()) return std::nullopt;
+  CallBatch batch(*bus_);
+  auto call = batch.add(kBusDaemon, "org.freedesktop.DBus", "GetConnectionUnixProcessID", "s",
+                        busName.c_str());
+  batch.run(deadline_);
+  std::uint32_t answer = 0;
+  auto reply = batch.reply(call);
+  if (!reply || !reply->uint32(answer)) return std::nullopt;
+  owner_.rememberPid(busName, static_cast<std::int32_t>(answer));
+  return static_cast<std::int32_t>(answer);
 }
 
 AXElement AtspiSession::createApplication(std::int32_t pid) {
@@ -324,7 +339,10 @@ void AtspiSession::fetch(const Plan& plan) {
       }
       case kParent: {
         ObjectRef parent;
-        if (reply && reply->objectRefVariant(parent)) f.orphan = parent.path == kNullPath;
+        if (reply && reply->objectRefVariant(parent)) {
+          f.orphan = parent.path == kNullPath;
+          f.parent = std::move(parent);
+        }
         continue;
       }
       case kRole:
@@ -507,6 +525,40 @@ AXError AtspiSession::extents(const ObjectRef& ref, std::int32_t (&box)[4]) {
   return batch.reply(call)->extents(box) ? kAXErrorSuccess : kAXErrorFailure;
 }
 
+AXError AtspiSession::screenExtents(const ObjectRef& ref, std::int32_t (&box)[4]) {
+  if (AXError e = extents(ref, box)) return e;
+  ScreenOffset offset;
+  if (AXError e = screenOffset(ref, offset)) return e;
+  box[0] += static_cast<std::int32_t>(offset.x);
+  box[1] += static_cast<std::int32_t>(offset.y);
+  return kAXErrorSuccess;
+}
+
+// The window is the ancestor whose parent is the application; its name and
+// the application's process pick the compositor's window.
+AXError AtspiSession::screenOffset(const ObjectRef& ref, ScreenOffset& offset) {
+  ElementOrigins* origins = owner_.origins();
+  if (origins == nullptr) return kAXErrorSuccess;
+  ObjectRef window = ref;
+  for (int level = 0; level < 64; ++level) {
+    Facts& f = basics(window);
+    if (f.basicsError) return f.basicsError;
+    if (!f.parentRead) fetch({.parents = {window}});
+    // GTK 4's application root is not at the usual path.
+    if (f.parent.path == kApplicationRoot || f.parent.path.empty() ||
+        f.parent == applicationRoot(window.bus)) {
+      break;
+    }
+    window = f.parent;
+  }
+  auto pid = pidOf(window.bus);
+  if (!pid) return kAXErrorCannotComplete;
+  auto found = origins->elementOffset(*pid, basics(window).name);
+  if (!found) return kAXErrorCannotComplete;
+  offset = *found;
+  return kAXErrorSuccess;
+}
+
 AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view attribute,
                                     AXValue& value) {
   const Element* e = elementOf(element);
@@ -531,7 +583,10 @@ AXError AtspiSession::copyAttribute(const AXElement& element, std::string_view a
   }
   if (attribute == "AXPosition" || attribute == "AXSize") {
     std::int32_t box[4];
-    if (AXError err = extents(ref, box)) return err;
+    // Only a position needs the window's place on the screen.
+    if (AXError err = attribute == "AXPosition" ? screenExtents(ref, box) : extents(ref, box)) {
+      return err;
+    }
     if (attribute == "AXPosition") {
       value = AXPoint{static_cast<double>(box[0]), static_cast<double>(box[1])};
     } else {
@@ -603,7 +658,7 @@ AXError AtspiSession::scrollByPage(const ObjectRef& ref, bool down) {
   Facts& f = *facts;
   if (!isScrollable(f.role, has(f.states, kStateMultiLine))) return kAXErrorActionUnsupported;
   std::int32_t box[4];
-  if (AXError e = extents(ref, box)) return e;
+  if (AXError e = screenExtents(ref, box)) return e;
   // AT-SPI has no scrolling action: the wheel, over the element's centre.
   MouseEvent wheel{MouseEventType::kScrollWheel, box[0] + box[2] / 2.0, box[1] + box[3] / 2.0,
                    MouseButton::kLeft};

@@ -71,6 +71,13 @@ class AtspiSession final : public AXSession {
   std::vector<AXElement> windowsOf(const ObjectRef& app);
   AXError childrenValue(const ObjectRef& ref, AXValue& value);
   AXError extents(const ObjectRef& ref, std::int32_t (&box)[4]);
+  /// `extents` moved to the screen (see `ElementOrigins`).
+  AXError screenExtents(const ObjectRef& ref, std::int32_t (&box)[4]);
+  /// What to add to `ref`'s extents to have them on the screen; nothing to
+  /// add without origins.
+  AXError screenOffset(const ObjectRef& ref, ScreenOffset& offset);
+  /// The process behind a unique name on the accessibility bus.
+  std::optional<std::int32_t> pidOf(const std::string& busName);
   AXError press(const ObjectRef& ref);
   AXError scrollByPage(const ObjectRef& ref, bool down);
   AXError setValue(const ObjectRef& ref, const AXValue& value);

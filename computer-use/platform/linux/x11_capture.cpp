@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "computer-use/platform/image_scale.h"
@@ -336,18 +337,40 @@ class NamedPixmap {
   Pixmap pixmap_;
 };
 
+// No other client's request is served while it lasts: what the server does
+// meanwhile is the work of this connection's own requests alone.
+class ServerGrab {
+ public:
+  explicit ServerGrab(Display* display) : display_(display) { XGrabServer(display_); }
+  ~ServerGrab() {
+    XUngrabServer(display_);
+    XFlush(display_);
+  }
+  ServerGrab(const ServerGrab&) = delete;
+  ServerGrab& operator=(const ServerGrab&) = delete;
+
+ private:
+  Display* display_;
+};
+
 enum class Repaint { kDone, kGone, kLate };
 
 // The part of a redirected window that its application still has to paint,
 // as the damage and structure events of the capture's connection tell.
+// An event carries the sequence number of the last request the server had
+// handled for this connection when it made the event: damage numbered below
+// `firstRepaint` came of this connection's own requests (the server's fill),
+// the rest of other clients' drawing.
 class RepaintWatch {
  public:
-  RepaintWatch(Window window, int damageEvent, UniqueRegion pending)
-      : window_(window), damageEvent_(damageEvent), pending_(std::move(pending)) {}
+  RepaintWatch(Window window, int damageEvent, UniqueRegion pending, unsigned long firstRepaint)
+      : window_(window),
+        damageEvent_(damageEvent),
+        pending_(std::move(pending)),
+        firstRepaint_(firstRepaint) {}
 
-  // Reads the events that have arrived; damage is taken for painting only
-  // when `counting`. kLate: painting still pending.
-  Repaint read(const OwnDisplay& own, bool counting) {
+  // Reads the events that have arrived. kLate: painting still pending.
+  Repaint read(const OwnDisplay& own) {
     Display* display = own.get();
     while (!own.broken() && XPending(display) > 0) {
       XEvent event;
@@ -356,8 +379,10 @@ class RepaintWatch {
           (event.type == UnmapNotify && event.xunmap.window == window_)) {
         return Repaint::kGone;
       }
-      if (!counting || event.type != damageEvent_ + XDamageNotify) continue;
-      const XRectangle& a = reinterpret_cast<const XDamageNotifyEvent&>(event).area;
+      if (event.type != damageEvent_ + XDamageNotify) continue;
+      const auto& damage = reinterpret_cast<const XDamageNotifyEvent&>(event);
+      if (damage.serial < firstRepaint_) continue;
+      const XRectangle& a = damage.area;
       auto painted = rectangleRegion(a.x, a.y, a.width, a.height);
       XSubtractRegion(pending_.get(), painted.get(), pending_.get());
     }
@@ -368,13 +393,14 @@ class RepaintWatch {
   Window window_;
   int damageEvent_;
   UniqueRegion pending_;
+  unsigned long firstRepaint_;
 };
 
 // Waits until the application has painted what was pending, the window
 // goes, or `deadline` passes.
 Repaint awaitRepaint(const OwnDisplay& own, RepaintWatch& watch, Clock::time_point deadline) {
   for (;;) {
-    Repaint state = watch.read(own, true);
+    Repaint state = watch.read(own);
     if (state != Repaint::kLate) return state;
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (own.broken() || left <= 0) return Repaint::kLate;
@@ -420,23 +446,28 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   Pixmap existing = XCompositeNameWindowPixmap(display, window);
   if (trap.sync()) {
     NamedPixmap pixmap(display, existing);
-    if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
+    if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return std::move(*image);
     return std::nullopt;
   }
   trap.clear();
   XSelectInput(display, window, StructureNotifyMask);
   DamageWatch damage(display, window);
-  if (!trap.sync()) return std::nullopt;
-  // A new damage object reports what the window shows at once, and the
-  // redirection itself damages the hidden part when the server fills it with
-  // the window's background: neither is the application's painting, so
-  // both are read and dropped (the round trip of the sync brings them all).
-  // What counts is the repaint that follows.
-  RepaintWatch watch(window, damageEvent, std::move(hidden));
-  if (watch.read(own, false) == Repaint::kGone) return gone();
-  Redirection redirection(display, window);
-  if (!trap.sync()) return std::nullopt;
-  if (watch.read(own, false) == Repaint::kGone) return gone();
+  std::optional<Redirection> redirection;
+  unsigned long firstRepaint = 0;
+  {
+    // A new damage object reports what the window shows at once, and the
+    // redirection damages the hidden part when the server fills it with the
+    // window's background: neither is the application's painting. Under the
+    // grab the application cannot draw, so every damage event numbered
+    // below the ungrab's request is the server's own, and every later one
+    // the application's, however soon it comes.
+    ServerGrab grab(display);
+    redirection.emplace(display, window);
+    if (!trap.sync()) return std::nullopt;
+    firstRepaint = XNextRequest(display);
+  }
+  RepaintWatch watch(window, damageEvent, std::move(hidden), firstRepaint);
+  if (watch.read(own) == Repaint::kGone) return gone();
   // The pixmap holds what covered the window (or nothing) until its
   // application paints: without the repaint there is no capture at all.
   Repaint repaint = awaitRepaint(own, watch, Clock::now() + kRepaintWait);
@@ -444,7 +475,7 @@ std::optional<Captured> fromCompositePixmap(const OwnDisplay& own, Window window
   if (repaint == Repaint::kLate) return notPainted();
   NamedPixmap pixmap(display, XCompositeNameWindowPixmap(display, window));
   if (!trap.sync()) return std::nullopt;
-  if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return *image;
+  if (auto image = readPixmap(display, pixmap.get(), attributes.visual)) return std::move(*image);
   return std::nullopt;
 }
 
@@ -510,7 +541,7 @@ class X11Content final : public ShareableContent {
     // covers it: only its own pixmap will do.
     if (!XEmptyRegion(hidden->get())) {
       if (auto captured = fromCompositePixmap(*own_, window, attributes, std::move(*hidden))) {
-        return *captured;
+        return std::move(*captured);
       }
       if (!viewable(window, attributes)) return brokenOr(gone());
       return brokenOr(
@@ -520,7 +551,7 @@ class X11Content final : public ShareableContent {
     PixelSize size{static_cast<std::uint32_t>(attributes.width),
                    static_cast<std::uint32_t>(attributes.height)};
     if (auto image = readPixels(display, window, attributes.visual, attributes.depth, size)) {
-      return *image;
+      return std::move(*image);
     }
     // Unmapped or destroyed meanwhile, most likely.
     if (!viewable(window, attributes)) return brokenOr(gone());

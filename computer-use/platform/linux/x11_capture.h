@@ -22,7 +22,7 @@ namespace vorn::platform::x11 {
 /// pixmap: a compositing manager's, when one redirects the window; else the
 /// window is redirected for the capture and its application's repaint of the
 /// hidden part is awaited through XDamage (the server's own background fill
-/// does not count). An application that does not repaint within two seconds
+/// does not count). An application that does not repaint within four seconds
 /// (stopped, hung) gets no capture: a timed-out failure, never the pixels
 /// that covered its window. Without XComposite and XDamage only a window in
 /// plain view can be captured. Pixels travel through
