@@ -18,7 +18,8 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// `path` as a root: ~ expanded, standardised, a relative one from `base`.
+// `path` as a root: ~ expanded, standardised, a relative one from `base`;
+// "" for a blank one.
 std::string rootFrom(std::string_view path, const std::string& base) {
   std::string trimmed(vorn::text::trim(path));
   if (!trimmed.empty() && trimmed[0] != '/' && trimmed[0] != '~') trimmed = base + "/" + trimmed;
@@ -81,8 +82,9 @@ vorn::OrRefusal<std::string> workspaceRootWithin(const std::optional<std::string
   }
   std::string_view wanted = requested ? vorn::text::trim(*requested) : std::string_view();
   if (wanted.empty()) return allowed.front();
-  std::string candidate(wanted);
-  if (candidate[0] == '~') candidate = VornAgentRunnerMain::resolveRoot(candidate);
+  // A relative root is taken from the first folder alone: the same words
+  // must not name a folder in whichever ceiling happens to hold one.
+  std::string candidate = rootFrom(wanted, allowed.front());
   for (const auto& folder : allowed) {
     if (auto root = authorize(candidate, folder, {})) return std::move(*root);
   }
