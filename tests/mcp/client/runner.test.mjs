@@ -138,6 +138,26 @@ test('the tool list passes the strict lint in both kinds of revision', async () 
   }
 });
 
+test('every handshake revision lists the tools', async () => {
+  const ws = sandbox('eras');
+  for (const version of ['2024-11-05', '2025-03-26', '2025-06-18', '2025-11-25']) {
+    const raw = new RawServer(runnerAt(ws));
+    try {
+      assert.equal((await raw.initialize(version)).result.protocolVersion, version);
+      raw.send({ jsonrpc: '2.0', id: 1, method: 'tools/list' });
+      const { tools } = (await raw.answer(1)).result;
+      assert.equal(tools.length, 20, version);
+      raw.send({ jsonrpc: '2.0', id: 2, method: 'tools/call', params: { name: 'git_status', arguments: {} } });
+      const { result } = await raw.answer(2);
+      assert.equal(JSON.parse(result.content[0].text).stdout, '## main\n', version);
+      // Structured results exist from 2025-06-18 on.
+      assert.equal('structuredContent' in result, version >= '2025-06-18', version);
+    } finally {
+      raw.kill();
+    }
+  }
+});
+
 test('the stateless client calls tools too', async () => {
   const ws = sandbox('modern');
   const client = await modernClient({}, runnerAt(ws));
