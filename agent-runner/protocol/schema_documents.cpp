@@ -16,11 +16,12 @@ json reference(std::string_view name) { return {{"$ref", "#/$defs/" + std::strin
 
 json okIs(bool ok) { return {{"properties", {{"ok", {{"const", ok}}}}}}; }
 
-// A success has no error; a failure has its error and the same text as
-// its message.
+// A success has no error (a false schema for it, which strict validators
+// take where a negated "required" is refused); a failure has its error and
+// the same text as its message.
 json failureRule() {
   json success = okIs(true);
-  success["not"] = {{"required", {"error"}}};
+  success["properties"]["error"] = false;
   json failure = okIs(false);
   failure["required"] = {"error", "message"};
   return json::array({std::move(success), std::move(failure)});

@@ -36,6 +36,28 @@ struct Exchange {
   std::string err;
 };
 
+// Appends the answer and the operation its request named, as one line, to
+// the file VORN_ANSWER_LOG names (when set): the schema test checks every
+// answer these tests saw.
+void logAnswer(const std::vector<std::string>& arguments, std::string_view input,
+               const Exchange& run) {
+  const char* log = std::getenv("VORN_ANSWER_LOG");
+  json answer = json::parse(run.out, nullptr, /*allow_exceptions=*/false);
+  if (log == nullptr || !answer.is_object()) return;
+  auto flag = std::find(arguments.begin(), arguments.end(), "--json");
+  std::string_view text =
+      flag != arguments.end() && flag + 1 != arguments.end() ? *(flag + 1) : input;
+  auto request = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  std::string op = request.is_object() && request.contains("op") && request["op"].is_string()
+                       ? request["op"].get<std::string>()
+                       : "";
+  std::string line = json::object({{"op", op}, {"answer", answer}}).dump() + "\n";
+  int fd = ::open(log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  (void)!::write(fd, line.data(), line.size());
+  ::close(fd);
+}
+
 // Runs the runner with `arguments`, `input` on its standard input and our
 // environment with `extraEnvironment` in place.
 Exchange runRunner(const std::vector<std::string>& arguments, std::string_view input = {},
@@ -94,6 +116,7 @@ Exchange runRunner(const std::vector<std::string>& arguments, std::string_view i
     return {};
   }
 
+  std::string_view logged = input;
   int inFd = in[1], outFd = out[0], errFd = err[0];
   ::fcntl(inFd, F_SETFL, O_NONBLOCK);
   if (input.empty()) ::close(std::exchange(inFd, -1));
@@ -127,6 +150,7 @@ Exchange runRunner(const std::vector<std::string>& arguments, std::string_view i
   while (::waitpid(run.pid, &status, 0) < 0 && errno == EINTR) {
   }
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  logAnswer(arguments, logged, run);
   return run;
 }
 
