@@ -16,4 +16,15 @@ struct Refusal {
 template <class T>
 using OrRefusal = std::variant<T, Refusal>;
 
+/// A refusal with a kind and its words apart, as the computer-use helper
+/// answers them ("invalid_arguments", "pid is required").
+struct Failure {
+  std::string error;
+  std::string message;
+};
+
+/// A value, or the failure that took its place.
+template <class T>
+using OrFailure = std::variant<T, Failure>;
+
 }  // namespace vorn

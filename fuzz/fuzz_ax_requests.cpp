@@ -11,6 +11,7 @@
 
 #include "common/text.h"
 #include "computer-use/accessibility/ax_core.h"
+#include "computer-use/protocol/dispatch.h"
 #include "computer-use/protocol/json_text.h"
 #include "tests/unit/fake_platform.h"
 
@@ -50,13 +51,13 @@ vorn::testing::FakePlatform& desktop() {
   return *fake;
 }
 
-void checkNode(const AXCore::Dictionary& node, std::set<std::string>& refs) {
+void checkNode(const ComputerUseHelperMain::Dictionary& node, std::set<std::string>& refs) {
   check(node.is_object() && node.size() == 7);
   check(refs.insert(node["ref"].get<std::string>()).second);
   for (const auto& child : node["children"]) checkNode(child, refs);
 }
 
-void checkObserve(const AXCore::Dictionary& answer) {
+void checkObserve(const ComputerUseHelperMain::Dictionary& answer) {
   if (answer["ok"] != true) {
     check(answer.size() == 3 && answer.contains("error"));
     return;
@@ -68,7 +69,7 @@ void checkObserve(const AXCore::Dictionary& answer) {
   for (std::size_t i = 0; i < refs.size(); ++i) check(refs.contains("@e" + std::to_string(i)));
 }
 
-void checkPerform(const AXCore::Dictionary& answer) {
+void checkPerform(const ComputerUseHelperMain::Dictionary& answer) {
   if (answer.contains("outcome")) {
     check(!answer.contains("error"));
     check(answer.size() == (answer.contains("ax_in_helper") ? 4u : 3u));
@@ -85,10 +86,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto request = ComputerUseHelperMain::parseRequest(bytes);
   if (!request) return 0;
   auto& fake = desktop();
-  AXCore::Dictionary observed = AXCore::observe(*request, fake.platform());
+  // The request as each operation reads it, whatever its "op" said.
+  (*request)["op"] = "observe";
+  ComputerUseHelperMain::Dictionary observed =
+      ComputerUseHelperMain::handle(*request, fake.platform());
   checkObserve(observed);
   check(ComputerUseHelperMain::encodeAnswer(observed) != ComputerUseHelperMain::kEncodeFailed);
-  checkPerform(AXCore::perform(*request, fake.platform()));
+  (*request)["op"] = "perform";
+  checkPerform(ComputerUseHelperMain::handle(*request, fake.platform()));
   if (auto title = request->find("title"); title != request->end() && title->is_string()) {
     std::string text = title->get<std::string>();
     check(vorn::text::canonicallyEqual(text, vorn::text::toNfc(text)));

@@ -12,7 +12,9 @@
 #include "computer-use/capture/capture.h"
 #include "computer-use/capture/screenshot_folder.h"
 #include "computer-use/platform/null_platform.h"
+#include "computer-use/protocol/dispatch.h"
 #include "computer-use/protocol/json_text.h"
+#include "computer-use/protocol/requests.h"
 
 namespace {
 
@@ -24,7 +26,7 @@ bool plainDecimal(const std::string& digits) {
 }
 
 void checkWindowNumber(const json& request) {
-  auto number = Capture::windowNumberArgument(request);
+  auto number = ComputerUseHelperMain::windowNumberArgument(request);
   auto it = request.find("window_number");
   // Compared at each number's own type: nlohmann's mixed comparison takes an
   // unsigned number beyond 2^63 for a negative one.
@@ -33,7 +35,9 @@ void checkWindowNumber(const json& request) {
                     : it->is_number_integer() ? it->get<std::int64_t>() < 1
                                               : !(it->get<double>() >= 1));
   if (refusable != !number) std::abort();
-  json answer = Capture::capture(request, vorn::platform::nullPlatform());
+  json sent = request;
+  sent["op"] = "screenshot";
+  json answer = ComputerUseHelperMain::handle(sent, vorn::platform::nullPlatform());
   if (answer.size() != 3 || answer["ok"] != false) std::abort();
   if (!number) {
     if (answer["error"] != "invalid_arguments") std::abort();

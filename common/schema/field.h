@@ -20,7 +20,8 @@ enum class Type {
   kNumber,
   kStringList,  ///< an array of strings
   kObject,      ///< an object with `members`
-  kObjectList,  ///< an array of objects with `members`
+  kObjectList,  ///< an array of objects with `members` (any members when none are listed)
+  kAny,         ///< any JSON value (one handed back as the caller sent it)
 };
 
 /// What an absent field means, as a value of the field's type.

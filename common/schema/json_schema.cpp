@@ -24,6 +24,8 @@ const char* typeName(Type type) {
       return "array";
     case Type::kObject:
       return "object";
+    case Type::kAny:
+      return "";
   }
   return "null";
 }
@@ -78,13 +80,16 @@ json allowedValues(std::span<const std::string_view> allowed) {
 
 // The type and what constrains a value of it, without the description.
 json valueSchema(const Field& field) {
+  if (field.type == Type::kAny) return json::object();
   json schema{{"type", typeName(field.type)}};
   if (field.type == Type::kStringList) {
     json items{{"type", "string"}};
     if (!field.allowed.empty()) items["enum"] = allowedValues(field.allowed);
     schema["items"] = std::move(items);
   } else if (field.type == Type::kObjectList) {
-    schema["items"] = objectSchema(field.memberFields(), OtherKeys::kRefused);
+    schema["items"] = field.memberCount == 0
+                          ? json{{"type", "object"}}
+                          : objectSchema(field.memberFields(), OtherKeys::kRefused);
   } else if (field.type == Type::kObject) {
     schema.update(objectSchema(field.memberFields(), OtherKeys::kRefused));
   } else if (!field.allowed.empty()) {

@@ -2,7 +2,6 @@
 
 #include "common/text.h"
 #include "computer-use/accessibility/ax_core.h"
-#include "computer-use/accessibility/fields.h"
 #include "computer-use/accessibility/text_entry.h"
 
 namespace AXCore {
@@ -15,27 +14,15 @@ using vorn::platform::AXValue;
 using vorn::platform::kAXErrorSuccess;
 using vorn::platform::Platform;
 
-Dictionary shortcutResult(const HID::Outcome& outcome) {
-  return {{"ok", outcome.posted},
-          {"outcome", outcome.posted ? "worked" : "didnt"},
-          {"message", outcome.message ? Dictionary(*outcome.message) : Dictionary(nullptr)}};
-}
-
 // The key and coordinate shortcuts, when the request is one of them.
-std::optional<Dictionary> shortcut(const Dictionary& request, const std::string& action,
-                                   const std::string& button, Platform& platform) {
-  if (action == "keypress") {
-    auto key = optionalString(request, "key");
-    if (key && !key->empty()) return shortcutResult(HID::postKeypress(*key, platform.input));
+std::optional<ActionOutcome> shortcut(const PerformRequest& request, Platform& platform) {
+  if (request.action == "keypress" && request.key && !request.key->empty()) {
+    return ActionOutcome{HID::postKeypress(*request.key, platform.input), false};
   }
-  // Any "ref" key, null or empty included, makes it an element request.
-  if ((action == "click" || action == "press") && !request.contains("ref")) {
-    const Dictionary* x = field(request, "x");
-    const Dictionary* y = field(request, "y");
-    if (x != nullptr && y != nullptr && x->is_number() && y->is_number()) {
-      return shortcutResult(
-          HID::postClick(x->get<double>(), y->get<double>(), button, platform.input));
-    }
+  if ((request.action == "click" || request.action == "press") && !request.hasRef && request.x &&
+      request.y) {
+    return ActionOutcome{HID::postClick(*request.x, *request.y, request.button, platform.input),
+                         false};
   }
   return std::nullopt;
 }
@@ -56,22 +43,21 @@ Held lookUp(const std::string& stateId, const std::string& ref) {
     if (auto it = map->second.find(ref); it != map->second.end()) held.element = it->second;
   }
   if (auto meta = t.meta.find(stateId); meta != t.meta.end()) {
-    held.pid = int32(field(meta->second, "pid"));
-    held.title = optionalString(meta->second, "title");
+    held.pid = meta->second.pid;
+    held.title = meta->second.title;
   }
   return held;
 }
 
 // The element found again in the live tree; used for this request only.
-AXElement reattach(AXSession& ax, const Dictionary& request, std::int32_t pid,
+AXElement reattach(AXSession& ax, const PerformRequest& request, std::int32_t pid,
                    const std::string& title) {
   if (pid < 1) return nullptr;
   AXElement app = ax.createApplication(pid);
   AXElement window = findWindow(ax, app, title);
   if (!window) window = firstWindow(ax, app);
   if (!window) return nullptr;
-  return findMatching(ax, window, stringField(request, "role"), optionalString(request, "title"),
-                      optionalString(request, "value"));
+  return findMatching(ax, window, request.role, request.title, request.value);
 }
 
 HID::Outcome outcomeOf(AXError error, std::string_view what) {
@@ -83,8 +69,7 @@ struct ActionContext {
   AXSession& ax;
   const AXElement& element;
   std::int32_t pid;
-  const Dictionary& request;
-  const std::string& button;
+  const PerformRequest& request;
   Platform& platform;
 };
 
@@ -106,39 +91,40 @@ std::optional<AXPoint> centreOf(AXSession& ax, const AXElement& element,
   return centre;
 }
 
-Dictionary press(const ActionContext& c) {
+OrFailure<ActionOutcome> press(const ActionContext& c) {
   // Other buttons than the left one have no accessibility action: they click
   // the element's centre.
-  if (c.button != "left") {
+  if (c.request.button != "left") {
     if (auto centre = centreOf(c.ax, c.element, c.platform.input)) {
-      return result(HID::postClick(centre->x, centre->y, c.button, c.platform.input));
+      return ActionOutcome{
+          HID::postClick(centre->x, centre->y, c.request.button, c.platform.input)};
     }
   }
-  return result(outcomeOf(c.ax.performAction(c.element, "AXPress"), "AX press"));
+  return ActionOutcome{outcomeOf(c.ax.performAction(c.element, "AXPress"), "AX press")};
 }
 
-Dictionary focus(const ActionContext& c) {
-  return result(outcomeOf(c.ax.setAttribute(c.element, "AXFocused", AXValue(true)), "AX focus"));
+OrFailure<ActionOutcome> focus(const ActionContext& c) {
+  return ActionOutcome{
+      outcomeOf(c.ax.setAttribute(c.element, "AXFocused", AXValue(true)), "AX focus")};
 }
 
-Dictionary setText(const ActionContext& c) {
-  auto text = optionalString(c.request, "text");
-  if (!text) return failure("invalid_arguments", "text is required");
-  return enterText(c.ax, c.element, c.pid, *text, c.platform);
+OrFailure<ActionOutcome> setText(const ActionContext& c) {
+  if (!c.request.text) return Failure{"invalid_arguments", "text is required"};
+  return ActionOutcome{enterText(c.ax, c.element, c.pid, *c.request.text, c.platform)};
 }
 
-Dictionary scroll(const ActionContext& c) {
+OrFailure<ActionOutcome> scroll(const ActionContext& c) {
   for (const char* action : {"AXScrollDownByPage", "AXScrollRightByPage", "AXPress"}) {
     if (c.ax.performAction(c.element, action) == kAXErrorSuccess) {
-      return result({true, std::string("scroll:") + action});
+      return ActionOutcome{{true, std::string("scroll:") + action}};
     }
   }
-  return result({false, "AX scroll actions unavailable for this element"});
+  return ActionOutcome{{false, "AX scroll actions unavailable for this element"}};
 }
 
 struct ActionEntry {
   std::string_view name;
-  Dictionary (*run)(const ActionContext&);
+  OrFailure<ActionOutcome> (*run)(const ActionContext&);
 };
 
 constexpr ActionEntry kActions[] = {
@@ -148,36 +134,21 @@ constexpr ActionEntry kActions[] = {
 
 }  // namespace
 
-Dictionary result(const HID::Outcome& outcome) {
-  Dictionary answer = shortcutResult(outcome);
-  answer["ax_in_helper"] = true;
-  return answer;
-}
-
-Dictionary perform(const Dictionary& request, Platform& platform) {
-  auto ax = platform.accessibility.openSession();
-  if (!ax->isProcessTrusted()) return failure("permission_required", kNotTrusted);
-  std::string action = vorn::text::lowercase(stringField(request, "action"));
-  std::string button = vorn::text::lowercase(optionalString(request, "button").value_or("left"));
-  if (auto answer = shortcut(request, action, button, platform)) return *answer;
-
-  std::string stateId = stringField(request, "state_id");
-  std::string ref = stringField(request, "ref");
-  if (ref.empty()) return failure("invalid_arguments", "Missing element ref.");
-  Held held = lookUp(stateId, ref);
-  std::int32_t pid = held.pid >= 1 ? held.pid : int32(field(request, "pid"));
-  std::string title = held.title ? *held.title : stringField(request, "window_title");
-  AXElement element = held.element ? held.element : reattach(*ax, request, pid, title);
-  if (!element) return failure("unknown_element", "Element " + ref + " could not be reattached.");
-
-  if (const Dictionary* background = field(request, "prefer_background");
-      background != nullptr && background->is_boolean() && !background->get<bool>() && pid >= 1) {
-    platform.applications.activate(pid);
+OrFailure<ActionOutcome> perform(const PerformRequest& request, AXSession& ax, Platform& platform) {
+  if (auto answer = shortcut(request, platform)) return *answer;
+  if (request.ref.empty()) return Failure{"invalid_arguments", "Missing element ref."};
+  Held held = lookUp(request.stateId, request.ref);
+  std::int32_t pid = held.pid >= 1 ? held.pid : request.pid;
+  std::string title = held.title ? *held.title : request.windowTitle;
+  AXElement element = held.element ? held.element : reattach(ax, request, pid, title);
+  if (!element) {
+    return Failure{"unknown_element", "Element " + request.ref + " could not be reattached."};
   }
+  if (request.preferBackground == false && pid >= 1) platform.applications.activate(pid);
   for (const auto& entry : kActions) {
-    if (entry.name == action) return entry.run({*ax, element, pid, request, button, platform});
+    if (entry.name == request.action) return entry.run({ax, element, pid, request, platform});
   }
-  return failure("unsupported", "Unknown action " + action);
+  return Failure{"unsupported", "Unknown action " + request.action};
 }
 
 }  // namespace AXCore

@@ -1,6 +1,5 @@
 #include <charconv>
 #include <cmath>
-#include <limits>
 
 #include "common/text.h"
 #include "computer-use/accessibility/ax_core.h"
@@ -54,30 +53,6 @@ struct Search {
 };
 
 }  // namespace
-
-std::int32_t int32(const Dictionary* value) {
-  if (value == nullptr) return 0;
-  if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
-  if (value->is_number_integer()) {
-    // Unsigned values beyond the signed 64-bit range are out of range too.
-    if (value->is_number_unsigned()) {
-      auto u = value->get<std::uint64_t>();
-      return u <= std::numeric_limits<std::int32_t>::max() ? static_cast<std::int32_t>(u) : 0;
-    }
-    auto i = value->get<std::int64_t>();
-    bool fits = i >= std::numeric_limits<std::int32_t>::min() &&
-                i <= std::numeric_limits<std::int32_t>::max();
-    return fits ? static_cast<std::int32_t>(i) : 0;
-  }
-  if (value->is_number_float()) {
-    double d = std::trunc(value->get<double>());
-    // A pid beyond 32 bits must not wrap around onto some other process.
-    bool fits = std::isfinite(d) && d >= std::numeric_limits<std::int32_t>::min() &&
-                d <= std::numeric_limits<std::int32_t>::max();
-    return fits ? static_cast<std::int32_t>(d) : 0;
-  }
-  return 0;
-}
 
 std::optional<std::string> stringAttr(AXSession& ax, const AXElement& element,
                                       std::string_view attribute) {

@@ -58,17 +58,17 @@ std::string heldText(const std::optional<std::string>& held) {
   return "Text not set: the element holds \"" + *held + "\"";
 }
 
-Dictionary didnt(const std::string& message) { return result({false, message}); }
+HID::Outcome didnt(const std::string& message) { return {false, message}; }
 
 }  // namespace
 
-Dictionary enterText(AXSession& ax, const AXElement& element, std::int32_t pid,
-                     const std::string& text, Platform& platform) {
+HID::Outcome enterText(AXSession& ax, const AXElement& element, std::int32_t pid,
+                       const std::string& text, Platform& platform) {
   AXError set = ax.setAttribute(element, "AXValue", AXValue(text));
   std::string setFailure = "AX setValue failed " + codeText(set);
   if (set == kAXErrorSuccess) {
     auto held = settledText(platform, element, text, kSetSettle);
-    if (holds(held, text)) return result({true, std::nullopt});
+    if (holds(held, text)) return {true, std::nullopt};
     setFailure = heldText(held);
   }
   // Keys go to whatever has the keyboard focus: nothing is typed before the
@@ -88,7 +88,7 @@ Dictionary enterText(AXSession& ax, const AXElement& element, std::int32_t pid,
                                     : HID::typeText(text, platform.input);
   if (!typed.posted) return didnt(setFailure + "; " + typed.message.value_or("typing failed"));
   auto held = settledText(platform, element, text, kTypeSettle);
-  if (holds(held, text)) return result({true, std::nullopt});
+  if (holds(held, text)) return {true, std::nullopt};
   return didnt(heldText(held) + " after typing");
 }
 

@@ -14,13 +14,12 @@
 
 namespace AXCore {
 
-/// Sets `element`'s text to `text` and answers the four-key element action
-/// result: "worked" only when the element then holds `text` (canonically
-/// equivalent forms count as equal); else "didnt" with what it holds, or why
-/// the text could not be typed. Typing brings application `pid` to the front
-/// and types only once the element has the keyboard focus.
-Dictionary enterText(AXSession& ax, const AXElement& element, std::int32_t pid,
-                     const std::string& text, vorn::platform::Platform& platform);
+/// Sets `element`'s text to `text`: posted (it worked) only when the element
+/// then holds `text` (canonically equivalent forms count as equal); else not,
+/// with what it holds, or why the text could not be typed. Typing brings application `pid` to the
+/// front and types only once the element has the keyboard focus.
+HID::Outcome enterText(AXSession& ax, const AXElement& element, std::int32_t pid,
+                       const std::string& text, vorn::platform::Platform& platform);
 
 /// How long the element's text is read again until it holds what was asked:
 /// after the accessibility API set it, and after it was typed. How long the

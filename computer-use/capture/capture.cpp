@@ -7,8 +7,6 @@
 
 #include <cmath>
 #include <condition_variable>
-#include <cstdio>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -31,20 +29,7 @@ using vorn::platform::ShareableContent;
 
 constexpr std::string_view kPermissionPrefix = "Screen Recording is required in the helper: ";
 
-struct Screenshot {
-  std::string path;
-  std::uint32_t windowNumber;
-  Frame frame;
-  PixelSize imageSize;
-  double scale;
-};
-
-struct Failure {
-  std::string error;
-  std::string message;
-};
-
-using Outcome = std::variant<Screenshot, Failure>;
+using vorn::Failure;
 
 Failure permissionRequired(std::string_view description) {
   return {"permission_required", std::string(kPermissionPrefix) + std::string(description)};
@@ -140,90 +125,25 @@ void runTask(std::shared_ptr<Box> box, std::uint32_t windowId, ScreenCapture& sc
   box->signalled.notify_one();
 }
 
-// ---- Arguments and answers ----
-
-// The digits of a whole number beyond 64 bits.
-std::string wholeNumberText(double whole) {
-  if (std::isinf(whole)) return "inf";
-  char buffer[400];  // the exact digits of any finite double
-  std::snprintf(buffer, sizeof buffer, "%.0f", whole);
-  return buffer;
-}
-
-WindowNumber windowNumberOf(std::uint64_t whole) {
-  std::optional<std::uint32_t> id;
-  if (whole <= std::numeric_limits<std::uint32_t>::max()) id = static_cast<std::uint32_t>(whole);
-  return {id, std::to_string(whole)};
-}
-
-// Whole numbers are written without a fraction, as the caller's platform
-// writes them.
-Dictionary number(double v) {
-  if (std::trunc(v) == v && std::fabs(v) < 9007199254740992.0) return static_cast<std::int64_t>(v);
-  return v;
-}
-
-Dictionary answerFor(const Outcome& outcome) {
-  if (const auto* failure = std::get_if<Failure>(&outcome)) {
-    return {{"ok", false}, {"error", failure->error}, {"message", failure->message}};
-  }
-  const auto& shot = std::get<Screenshot>(outcome);
-  return {{"ok", true},
-          {"path", shot.path},
-          {"url", fileUrl(shot.path)},
-          {"window_number", shot.windowNumber},
-          {"window_frame",
-           {{"x", number(shot.frame.x)},
-            {"y", number(shot.frame.y)},
-            {"width", number(shot.frame.width)},
-            {"height", number(shot.frame.height)}}},
-          {"image_size", {{"width", shot.imageSize.width}, {"height", shot.imageSize.height}}},
-          {"scale", number(shot.scale)},
-          {"vision", "attached"},
-          {"ax_in_helper", true}};
-}
-
 }  // namespace
 
-std::optional<WindowNumber> windowNumberArgument(const Dictionary& request) {
-  auto it = request.find("window_number");
-  if (it == request.end() || !it->is_number()) return std::nullopt;
-  if (it->is_number_unsigned()) {
-    auto whole = it->get<std::uint64_t>();
-    if (whole < 1) return std::nullopt;
-    return windowNumberOf(whole);
-  }
-  if (it->is_number_integer()) {
-    auto whole = it->get<std::int64_t>();
-    if (whole < 1) return std::nullopt;
-    return windowNumberOf(static_cast<std::uint64_t>(whole));
-  }
-  double whole = std::trunc(it->get<double>());
-  if (!(whole >= 1)) return std::nullopt;
-  if (whole < 18446744073709551616.0) return windowNumberOf(static_cast<std::uint64_t>(whole));
-  return WindowNumber{std::nullopt, wholeNumberText(whole)};
-}
-
-Dictionary capture(const Dictionary& request, vorn::platform::Platform& platform) {
+Outcome capture(const CaptureRequest& request, vorn::platform::Platform& platform) {
   return captureWithin(request, platform, kBound);
 }
 
-Dictionary captureWithin(const Dictionary& request, vorn::platform::Platform& platform,
-                         std::chrono::milliseconds bound) {
-  auto number = windowNumberArgument(request);
-  if (!number) return answerFor(Failure{"invalid_arguments", "window_number is required"});
-  if (!number->id) return answerFor(notShareable(number->decimal));
-
+Outcome captureWithin(const CaptureRequest& request, vorn::platform::Platform& platform,
+                      std::chrono::milliseconds bound) {
+  if (!request.window.id) return notShareable(request.window.decimal);
   auto box = std::make_shared<Box>();
   try {
-    std::thread(runTask, box, *number->id, std::ref(platform.capture)).detach();
+    std::thread(runTask, box, *request.window.id, std::ref(platform.capture)).detach();
   } catch (const std::system_error& e) {
-    return answerFor(permissionRequired(vorn::text::toValidUtf8(e.what())));
+    return permissionRequired(vorn::text::toValidUtf8(e.what()));
   }
   std::unique_lock lock(box->mutex);
   const auto deadline = std::chrono::steady_clock::now() + bound;
   box->signalled.wait_until(lock, deadline, [&] { return box->done; });
-  return answerFor(box->result);
+  return box->result;
 }
 
 }  // namespace Capture

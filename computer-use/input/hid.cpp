@@ -98,4 +98,12 @@ std::string coordinateText(double v) {
   return buffer;
 }
 
+Outcome keypress(const KeypressRequest& request, vorn::platform::Platform& platform) {
+  return postKeypress(request.key, platform.input);
+}
+
+Outcome clickXY(const ClickRequest& request, vorn::platform::Platform& platform) {
+  return postClick(request.x, request.y, request.button, platform.input);
+}
+
 }  // namespace HID

@@ -16,6 +16,18 @@ struct Outcome {
   std::optional<std::string> message;
 };
 
+/// What "keypress" reads: one key combination.
+struct KeypressRequest {
+  std::string key;
+};
+
+/// What "click_xy" reads: a point in screen coordinates and a button name.
+struct ClickRequest {
+  double x = 0;
+  double y = 0;
+  std::string button = "left";
+};
+
 /// Types one key combination (syntax in key_combination.h): key down and key
 /// up with the modifiers held around them. Refusals, in the order checked:
 /// "Accessibility is required in the helper process." when `input` is not
@@ -33,6 +45,12 @@ Outcome postKeypress(std::string_view key, vorn::platform::InputDevice& input);
 /// "Failed to create mouse events." when the events cannot be made or posted. Success: "click_xy:"
 /// + the lowercased name as given + ":" + x + "," + y, each truncated toward zero.
 Outcome postClick(double x, double y, std::string_view button, vorn::platform::InputDevice& input);
+
+/// "keypress": postKeypress on the platform's input device.
+Outcome keypress(const KeypressRequest& request, vorn::platform::Platform& platform);
+
+/// "click_xy": postClick on the platform's input device.
+Outcome clickXY(const ClickRequest& request, vorn::platform::Platform& platform);
 
 /// Types `text` (UTF-8) through the input device into whatever has the
 /// keyboard focus. Refusals: the accessibility text as above; "Text cannot be

@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
+#include "common/line_reader.h"
 #include "common/process_io.h"
 #include "common/text.h"
 #include "computer-use/protocol/json_text.h"
-#include "computer-use/protocol/line_reader.h"
 #include "computer-use/protocol/xpc_service.h"
 
 namespace ComputerUseHelperMain {
@@ -20,16 +20,10 @@ using vorn::platform::Platform;
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
-int statusFor(std::string_view answer) {
-  if (answer.find(R"("ok":true)") != std::string_view::npos) return kExitOk;
-  if (answer.find(R"("ok": true)") != std::string_view::npos) return kExitOk;
-  return kExitFailed;
-}
-
 int answerOnce(std::string_view request, Platform& platform) {
-  std::string answer = handleJSONText(request, platform);
-  vorn::writeAll(STDOUT_FILENO, answer + "\n");
-  return statusFor(answer);
+  AnswerText answer = answerJSONText(request, platform);
+  vorn::writeAll(STDOUT_FILENO, answer.text + "\n");
+  return answer.ok ? kExitOk : kExitFailed;
 }
 
 int answerStdin(Platform& platform) {
@@ -43,7 +37,7 @@ int answerStdin(Platform& platform) {
 }
 
 int serve(Platform& platform) {
-  LineReader lines(STDIN_FILENO, kMaxRequestBytes);
+  vorn::LineReader lines(STDIN_FILENO, kMaxRequestBytes);
   while (auto line = lines.next()) {
     if (line->text.empty() && !line->oversized) continue;
     // One write per answer: the caller reads whole lines, and nothing is

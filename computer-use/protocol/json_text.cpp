@@ -82,14 +82,21 @@ std::string encodeAnswer(const Dictionary& result) {
   }
 }
 
-std::string handleJSONText(std::string_view text, vorn::platform::Platform& platform) {
+AnswerText answerJSONText(std::string_view text, vorn::platform::Platform& platform) {
   try {
     auto request = parseRequest(text);
-    return encodeAnswer(request ? handle(*request, platform) : invalidJson());
+    Dictionary answer = request ? handle(*request, platform) : invalidJson();
+    std::string encoded = encodeAnswer(answer);
+    bool ok = encoded != kEncodeFailed && answer.value("ok", false) == true;
+    return {std::move(encoded), ok};
   } catch (...) {
     // Only running out of memory gets here; the answer must still be JSON.
-    return std::string(kEncodeFailed);
+    return {std::string(kEncodeFailed), false};
   }
+}
+
+std::string handleJSONText(std::string_view text, vorn::platform::Platform& platform) {
+  return answerJSONText(text, platform).text;
 }
 
 void emit(const Dictionary& result) { vorn::writeAll(STDERR_FILENO, encodeAnswer(result) + "\n"); }

@@ -25,9 +25,19 @@ std::optional<Dictionary> parseRequest(std::string_view text);
 /// written (a number that is not finite, a string that is not UTF-8).
 std::string encodeAnswer(const Dictionary& result);
 
-/// The answer text for one request text, without a line feed: "invalid_json"
-/// for text `parseRequest` refuses, otherwise what `handle` answers. Never
-/// fails and never throws; holds no state, so any thread may call it.
+/// One answer as text, and whether it says the operation did what was asked
+/// (read from the answer's value, never from its text).
+struct AnswerText {
+  std::string text;
+  bool ok = false;
+};
+
+/// The answer for one request text, without a line feed: "invalid_json" for
+/// text `parseRequest` refuses, otherwise what `handle` answers. Never fails
+/// and never throws; holds no state, so any thread may call it.
+AnswerText answerJSONText(std::string_view text, vorn::platform::Platform& platform);
+
+/// The text of `answerJSONText`.
 std::string handleJSONText(std::string_view text, vorn::platform::Platform& platform);
 
 /// Writes `result` as one line to standard error in one write. Only the usage

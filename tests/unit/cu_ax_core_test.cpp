@@ -10,11 +10,12 @@
 
 #include "computer-use/accessibility/ax_core.h"
 #include "computer-use/protocol/json_text.h"
+#include "computer-use/protocol/requests.h"
 #include "tests/unit/fake_platform.h"
 
 namespace {
 
-using AXCore::Dictionary;
+using ComputerUseHelperMain::Dictionary;
 using vorn::platform::AXPoint;
 using vorn::platform::AXSize;
 using vorn::platform::kAXErrorInvalidUIElement;
@@ -76,9 +77,13 @@ class AXCoreTest : public testing::Test {
 
   Dictionary observe(Dictionary request) {
     if (!request.contains("pid")) request["pid"] = kPid;
-    return AXCore::observe(request, fake.platform());
+    request["op"] = "observe";
+    return ComputerUseHelperMain::handle(request, fake.platform());
   }
-  Dictionary perform(Dictionary request) { return AXCore::perform(request, fake.platform()); }
+  Dictionary perform(Dictionary request) {
+    request["op"] = "perform";
+    return ComputerUseHelperMain::handle(request, fake.platform());
+  }
 
   std::vector<std::string> calls(const std::string& prefix) {
     return fake.accessibility.callsStartingWith(prefix);
@@ -278,7 +283,7 @@ TEST_F(AXCoreTest, ObserveFailuresComeInOrderWithThreeKeysAndStoreNothing) {
                          Dictionary(0.5), Dictionary(4294967296.0 + kPid), Dictionary(false)}) {
     Dictionary request = {{"op", "observe"}, {"pid", pid}};
     EXPECT_EQ(
-        AXCore::observe(request, fake.platform()),
+        ComputerUseHelperMain::handle(request, fake.platform()),
         (Dictionary{{"ok", false}, {"error", "invalid_arguments"}, {"message", "pid is required"}}))
         << pid;
   }
@@ -305,11 +310,9 @@ TEST_F(AXCoreTest, CallerValuesComeBackAsSentAndNullWhenNotSent) {
   }
   auto& t = AXCore::tables();
   std::lock_guard<std::mutex> guard(t.lock);
-  EXPECT_EQ(t.meta[answer["state_id"]], (Dictionary{{"pid", kPid},
-                                                    {"title", ""},
-                                                    {"bundle_id", "dev.vorn.Editor"},
-                                                    {"window_number", 77},
-                                                    {"native_key", {{"any", "value"}}}}));
+  // The values are kept as the caller sent them, in their JSON text.
+  EXPECT_EQ(t.meta[answer["state_id"]],
+            (AXCore::StateMeta{kPid, "", {R"("dev.vorn.Editor")", "77", R"({"any":"value"})"}}));
 }
 
 TEST_F(AXCoreTest, TheSeventeenthObservationEvictsTheOldestState) {
@@ -338,14 +341,14 @@ TEST_F(AXCoreTest, TheSeventeenthObservationEvictsTheOldestState) {
 }
 
 TEST_F(AXCoreTest, StoringAnIdentifierAgainReplacesItAndMakesItTheNewest) {
-  AXCore::storeState("S-REPLACED", {}, {{"pid", 1}, {"title", "a"}});
+  AXCore::storeState("S-REPLACED", {}, {1, "a"});
   for (int i = 0; i < 15; ++i) observe({});
-  AXCore::storeState("S-REPLACED", {}, {{"pid", 2}, {"title", "b"}});
+  AXCore::storeState("S-REPLACED", {}, {2, "b"});
   observe({});
   auto& t = AXCore::tables();
   std::lock_guard<std::mutex> guard(t.lock);
   ASSERT_TRUE(t.meta.contains("S-REPLACED"));
-  EXPECT_EQ(t.meta["S-REPLACED"]["pid"], 2);
+  EXPECT_EQ(t.meta["S-REPLACED"].pid, 2);
   EXPECT_EQ(t.maps.size(), 16u);
 }
 
@@ -688,7 +691,7 @@ TEST_F(AXCoreTest, PerformFailuresAndShortcutsAnswerAsDescribed) {
 }
 
 TEST_F(AXCoreTest, Int32ReadsNumbersAndBooleansOnly) {
-  using AXCore::int32;
+  using ComputerUseHelperMain::int32;
   const Dictionary values[] = {7,
                                -7,
                                7.9,

@@ -17,7 +17,9 @@
 #include "computer-use/capture/capture.h"
 #include "computer-use/capture/png_writer.h"
 #include "computer-use/capture/screenshot_folder.h"
+#include "computer-use/protocol/answers.h"
 #include "computer-use/protocol/json_text.h"
+#include "computer-use/protocol/requests.h"
 #include "tests/unit/fake_platform.h"
 
 namespace {
@@ -68,13 +70,13 @@ unsigned modeOf(const fs::path& path) {
 TEST(ScreenshotArgument, WindowNumbersAreWholeAndPositive) {
   using Capture::WindowNumber;
   auto number = [](const char* text) {
-    return Capture::windowNumberArgument(
+    return ComputerUseHelperMain::windowNumberArgument(
         json::parse(std::string(R"({"window_number":)") + text + "}"));
   };
   for (const char* refused : {"0", "-3", "0.99", "-0.5", "\"12\"", "null", "true", "[1]"}) {
     EXPECT_EQ(number(refused), std::nullopt) << refused;
   }
-  EXPECT_EQ(Capture::windowNumberArgument(json::object()), std::nullopt);
+  EXPECT_EQ(ComputerUseHelperMain::windowNumberArgument(json::object()), std::nullopt);
   EXPECT_EQ(number("1"), (WindowNumber{1u, "1"}));
   EXPECT_EQ(number("12.9"), (WindowNumber{12u, "12"}));
   EXPECT_EQ(number("4294967295"), (WindowNumber{4294967295u, "4294967295"}));
@@ -318,8 +320,8 @@ TEST_F(Screenshot, ALateCaptureIsDroppedAndItsFileAppearsWhole) {
     std::unique_lock lock(mutex);
     changed.wait(lock, [&] { return released; });
   };
-  json answer = Capture::captureWithin({{"window_number", 12}}, fake_.platform(),
-                                       std::chrono::milliseconds(20));
+  json answer = ComputerUseHelperMain::answerOf(
+      Capture::captureWithin({{12u, "12"}}, fake_.platform(), std::chrono::milliseconds(20)));
   EXPECT_EQ(answer,
             (json{{"ok", false}, {"error", "unknown_root"}, {"message", "Screenshot timed out."}}));
   {

@@ -11,6 +11,7 @@
 
 #include "computer-use/protocol/dispatch.h"
 #include "computer-use/protocol/json_text.h"
+#include "computer-use/protocol/operation_table.h"
 #include "tests/unit/fake_platform.h"
 
 namespace {
@@ -87,7 +88,7 @@ TEST_F(Protocol, EveryOperationInTheTableIsCoveredHere) {
   const std::set<std::string_view> covered = {"ping",     "list_windows", "observe",   "perform",
                                               "keypress", "click_xy",     "screenshot"};
   std::set<std::string_view> table;
-  for (const auto& entry : ComputerUseHelperMain::operationTable()) table.insert(entry.name);
+  for (const auto& entry : ComputerUseHelperMain::operationTable()) table.insert(entry.shape.name);
   EXPECT_EQ(table, covered);
 }
 

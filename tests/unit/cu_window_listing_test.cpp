@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "computer-use/protocol/json_text.h"
-#include "computer-use/protocol/window_listing.h"
+#include "computer-use/windows/window_listing.h"
 #include "tests/unit/fake_platform.h"
 
 namespace {

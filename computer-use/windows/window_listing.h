@@ -23,6 +23,11 @@ struct WindowRecord {
   bool operator==(const WindowRecord&) const = default;
 };
 
+/// What "list_windows" reads: how many windows at most (see listWindows).
+struct ListWindowsRequest {
+  double limit = 40;
+};
+
 /// "pid:<pid>|win:<window number>|bundle:<bundle id, or ->".
 std::string nativeKey(std::int32_t pid, std::int64_t windowNumber,
                       const std::optional<std::string>& bundleId);

@@ -1,4 +1,4 @@
-#include "computer-use/protocol/window_listing.h"
+#include "computer-use/windows/window_listing.h"
 
 #include <unordered_set>
 

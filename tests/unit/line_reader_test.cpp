@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "computer-use/protocol/line_reader.h"
+#include "common/line_reader.h"
 
 namespace {
 
-using ComputerUseHelperMain::LineReader;
+using vorn::LineReader;
 
 struct Read {
   std::string text;
