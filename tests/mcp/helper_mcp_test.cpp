@@ -84,8 +84,8 @@ TEST(HelperTools, AnObservationIsALinePerElementWithinFifteenKilobytesFor180) {
   EXPECT_EQ(text.substr(0, text.find('\n')),
             "e0 push button \"" + std::string(40, 'T') + "…\" disabled");
   std::string second = text.substr(text.find('\n') + 1);
-  EXPECT_EQ(second.substr(0, second.find('\n')), "e1 push button \"" + std::string(48, 'T') +
-                                                     "…\" value\"" + std::string(32, 'v') + "…\"");
+  EXPECT_EQ(second.substr(0, second.find('\n')), "e1 push button \"" + std::string(40, 'T') +
+                                                     "…\" value=\"" + std::string(20, 'v') + "…\"");
   // Titles are cut between characters, never inside one.
   std::string accents;
   for (int i = 0; i < 60; ++i) accents += "e\xCC\x81";
