@@ -5,6 +5,7 @@
 // beside "outcome"), and titles compare under canonical equivalence.
 #include <cstdint>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <string_view>

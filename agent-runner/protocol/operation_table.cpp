@@ -139,10 +139,7 @@ constexpr Operation kOperations[] = {
 std::span<const Operation> operationTable() { return kOperations; }
 
 const Operation* findOperation(std::string_view name) {
-  for (const auto& operation : kOperations) {
-    if (operation.shape.name == name) return &operation;
-  }
-  return nullptr;
+  return vorn::schema::findOperation(operationTable(), name);
 }
 
 std::span<const vorn::schema::Field> commonAnswerFields() { return kCommonAnswer; }

@@ -12,8 +12,6 @@ using nlohmann::json;
 using vorn::schema::Field;
 using vorn::schema::OtherKeys;
 
-json reference(std::string_view name) { return {{"$ref", "#/$defs/" + std::string(name)}}; }
-
 json okIs(bool ok) { return {{"properties", {{"ok", {{"const", ok}}}}}}; }
 
 // A success has no error (a false schema for it, which strict validators
@@ -53,39 +51,29 @@ json encodeFailed() {
 }  // namespace
 
 json requestDocument() {
-  json defs = json::object();
-  json choices = json::array();
+  vorn::schema::NamedSchemas requests;
   for (const auto& operation : operationTable()) {
-    defs[std::string(operation.shape.name)] =
-        vorn::schema::wireRequestSchema(operation.shape, "op");
-    choices.push_back(reference(operation.shape.name));
+    requests.emplace_back(operation.shape.name,
+                          vorn::schema::wireRequestSchema(operation.shape, "op"));
   }
-  json root{{"description",
-             "One request to vorn-agent-runner: a JSON object whose op names the operation. "
-             "Unknown keys are ignored; null means absent."},
-            {"$defs", std::move(defs)},
-            {"oneOf", std::move(choices)}};
-  return vorn::schema::document(std::move(root), "urn:vorn:schema:agent-runner:request",
-                                "vorn-agent-runner request");
+  return vorn::schema::choiceDocument(
+      std::move(requests), "oneOf",
+      "One request to vorn-agent-runner: a JSON object whose op names the operation. "
+      "Unknown keys are ignored; null means absent.",
+      "urn:vorn:schema:agent-runner:request", "vorn-agent-runner request");
 }
 
 json answerDocument() {
-  json defs = json::object();
-  json choices = json::array();
+  vorn::schema::NamedSchemas answers;
   for (const auto& operation : operationTable()) {
-    defs[std::string(operation.shape.name)] = answerSchema(operation);
-    choices.push_back(reference(operation.shape.name));
+    answers.emplace_back(operation.shape.name, answerSchema(operation));
   }
-  defs["failure"] = failureBeforeDispatch();
-  defs["encode_failed"] = encodeFailed();
-  choices.push_back(reference("failure"));
-  choices.push_back(reference("encode_failed"));
-  json root{{"description",
-             "One answer of vorn-agent-runner. $defs holds each operation's answers by its name."},
-            {"$defs", std::move(defs)},
-            {"anyOf", std::move(choices)}};
-  return vorn::schema::document(std::move(root), "urn:vorn:schema:agent-runner:answer",
-                                "vorn-agent-runner answer");
+  answers.emplace_back("failure", failureBeforeDispatch());
+  answers.emplace_back("encode_failed", encodeFailed());
+  return vorn::schema::choiceDocument(
+      std::move(answers), "anyOf",
+      "One answer of vorn-agent-runner. $defs holds each operation's answers by its name.",
+      "urn:vorn:schema:agent-runner:answer", "vorn-agent-runner answer");
 }
 
 }  // namespace VornAgentRunnerMain

@@ -98,4 +98,14 @@ constexpr const Field* findField(std::span<const Field> fields, std::string_view
   return nullptr;
 }
 
+/// The entry of an operation table (entries with a `shape`) named `name`,
+/// or null.
+template <class Entry>
+const Entry* findOperation(std::span<const Entry> table, std::string_view name) {
+  for (const auto& entry : table) {
+    if (entry.shape.name == name) return &entry;
+  }
+  return nullptr;
+}
+
 }  // namespace vorn::schema

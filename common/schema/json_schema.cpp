@@ -80,7 +80,14 @@ json allowedValues(std::span<const std::string_view> allowed) {
 
 // The type and what constrains a value of it, without the description.
 json valueSchema(const Field& field) {
-  if (field.type == Type::kAny) return json::object();
+  if (field.type == Type::kAny) {
+    // Every type named: protocol clients refuse a schema that names none.
+    json choices = json::array();
+    for (const char* name : {"string", "number", "boolean", "object", "array", "null"}) {
+      choices.push_back({{"type", name}});
+    }
+    return {{"anyOf", std::move(choices)}};
+  }
   json schema{{"type", typeName(field.type)}};
   if (field.type == Type::kStringList) {
     json items{{"type", "string"}};
@@ -150,6 +157,20 @@ json document(json schema, std::string_view id, std::string_view title) {
       {"$schema", std::string(kDialect)}, {"$id", std::string(id)}, {"title", std::string(title)}};
   head.update(schema);
   return head;
+}
+
+json choiceDocument(NamedSchemas schemas, std::string_view keyword, std::string_view description,
+                    std::string_view id, std::string_view title) {
+  json defs = json::object();
+  json choices = json::array();
+  for (auto& [name, schema] : schemas) {
+    choices.push_back({{"$ref", "#/$defs/" + name}});
+    defs[name] = std::move(schema);
+  }
+  json root{{"description", std::string(description)},
+            {"$defs", std::move(defs)},
+            {std::string(keyword), std::move(choices)}};
+  return document(std::move(root), id, title);
 }
 
 std::string documentText(const json& document) { return document.dump(2) + "\n"; }

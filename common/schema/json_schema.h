@@ -5,7 +5,10 @@
 
 #include <nlohmann/json.hpp>
 #include <span>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/schema/field.h"
 
@@ -43,6 +46,16 @@ nlohmann::json wireRequestSchema(const OperationShape& operation, std::string_vi
 /// `schema` as a document of its own: `$schema` (kDialect), `$id` and
 /// `title` first.
 nlohmann::json document(nlohmann::json schema, std::string_view id, std::string_view title);
+
+/// Schemas by the names they go under in `$defs`, in order.
+using NamedSchemas = std::vector<std::pair<std::string, nlohmann::json>>;
+
+/// A document (see `document`) whose `$defs` holds each of `schemas` and
+/// whose root accepts `keyword` ("oneOf" or "anyOf") of them, referenced in
+/// their order.
+nlohmann::json choiceDocument(NamedSchemas schemas, std::string_view keyword,
+                              std::string_view description, std::string_view id,
+                              std::string_view title);
 
 /// The text of `document` as written to a file: two-space indents, a final
 /// line feed.

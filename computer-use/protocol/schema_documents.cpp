@@ -43,44 +43,36 @@ json refusalBeforeDispatch(std::string_view error, std::string_view description,
 }  // namespace
 
 json requestDocument() {
-  json defs = json::object();
-  json choices = json::array();
+  vorn::schema::NamedSchemas requests;
   for (const auto& operation : operationTable()) {
-    defs[std::string(operation.shape.name)] =
-        vorn::schema::wireRequestSchema(operation.shape, "op");
-    choices.push_back(reference(operation.shape.name));
+    requests.emplace_back(operation.shape.name,
+                          vorn::schema::wireRequestSchema(operation.shape, "op"));
   }
-  json root{{"description",
-             "One request to vorn-computer-use: a JSON object whose op names the operation. "
-             "Unknown keys are ignored; a value of the wrong type counts as absent."},
-            {"$defs", std::move(defs)},
-            {"oneOf", std::move(choices)}};
-  return vorn::schema::document(std::move(root), "urn:vorn:schema:computer-use:request",
-                                "vorn-computer-use request");
+  return vorn::schema::choiceDocument(
+      std::move(requests), "oneOf",
+      "One request to vorn-computer-use: a JSON object whose op names the operation. "
+      "Unknown keys are ignored; a value of the wrong type counts as absent.",
+      "urn:vorn:schema:computer-use:request", "vorn-computer-use request");
 }
 
 json answerDocument() {
-  json defs = json::object();
-  json choices = json::array();
+  vorn::schema::NamedSchemas answers;
   for (const auto& operation : operationTable()) {
-    defs[std::string(operation.shape.name)] = answerSchema(operation);
-    choices.push_back(reference(operation.shape.name));
+    answers.emplace_back(operation.shape.name, answerSchema(operation));
   }
-  defs["failure"] = failure();
-  defs["unknown_op"] = refusalBeforeDispatch("unknown_op", "A request naming no operation.", true);
-  defs["invalid_json"] =
-      refusalBeforeDispatch("invalid_json", "A request that is no JSON object.", false);
-  defs["encode_failed"] =
-      refusalBeforeDispatch("encode_failed", "An answer that could not be written as JSON.", false);
-  for (const char* name : {"unknown_op", "invalid_json", "encode_failed"}) {
-    choices.push_back(reference(name));
-  }
-  json root{{"description",
-             "One answer of vorn-computer-use. $defs holds each operation's answers by its name."},
-            {"$defs", std::move(defs)},
-            {"anyOf", std::move(choices)}};
-  return vorn::schema::document(std::move(root), "urn:vorn:schema:computer-use:answer",
-                                "vorn-computer-use answer");
+  answers.emplace_back("failure", failure());
+  answers.emplace_back("unknown_op",
+                       refusalBeforeDispatch("unknown_op", "A request naming no operation.", true));
+  answers.emplace_back(
+      "invalid_json",
+      refusalBeforeDispatch("invalid_json", "A request that is no JSON object.", false));
+  answers.emplace_back("encode_failed",
+                       refusalBeforeDispatch(
+                           "encode_failed", "An answer that could not be written as JSON.", false));
+  return vorn::schema::choiceDocument(
+      std::move(answers), "anyOf",
+      "One answer of vorn-computer-use. $defs holds each operation's answers by its name.",
+      "urn:vorn:schema:computer-use:answer", "vorn-computer-use answer");
 }
 
 }  // namespace ComputerUseHelperMain
