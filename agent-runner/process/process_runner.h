@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ struct ProcessRun {
   /// clusters; "" when not valid UTF-8 or when the child never started.
   std::string stdoutText;
   std::string stderrText;
-  /// The child was still running at its limit and was stopped: its outcome
-  /// is then most often the terminating signal.
+  /// The child was still running at its limit, or when its caller asked it
+  /// to stop, and was stopped: its outcome is then most often the
+  /// terminating signal.
   bool overran = false;
 };
 
@@ -43,17 +45,20 @@ std::string outcomeText(const ProcessRun& run);
 
 /// How a wait for a child ended.
 struct Wait {
-  bool overran;  // the limit passed and the child's group was signalled
+  bool overran;  // the limit passed (or a stop came) and the child's group was signalled
   bool ended;    // the child has ended and can be reaped
 };
 
-/// Waits up to max(`timeout`, 0.1) s for `child`, then SIGTERM and up to
-/// 1.5 s, then SIGKILL and up to 1.0 s, draining its pipes all along.
-Wait waitForExit(vorn::ChildProcess& child, double timeout);
+/// Waits up to max(`timeout`, 0.1) s for `child` (less when `stop` is
+/// requested meanwhile), then SIGTERM and up to 1.5 s, then SIGKILL and up to
+/// 1.0 s, draining its pipes all along.
+Wait waitForExit(vorn::ChildProcess& child, double timeout, const std::stop_token& stop = {});
 
 /// Runs `executable` (absolute, not searched) with `arguments` in
 /// `directory` ("" = the runner's own) under `timeout` seconds, once one of
-/// the process's 64 child slots is free (the limit starts then).
+/// the process's 64 child slots is free (the limit starts then). Under a
+/// RunControl (run_control.h) whose stop is requested the run ends early as an
+/// overrun, and one asked to start after that fails to start ("cancelled").
 ProcessRun runProcess(const std::string& executable, const std::vector<std::string>& arguments,
                       const std::string& directory, double timeout);
 

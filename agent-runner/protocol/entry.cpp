@@ -7,6 +7,7 @@
 #include <optional>
 #include <variant>
 
+#include "agent-runner/mcp/mcp_mode.h"
 #include "agent-runner/protocol/answers.h"
 #include "agent-runner/protocol/dispatch.h"
 #include "agent-runner/protocol/request_decoder.h"
@@ -97,6 +98,7 @@ int main(std::span<const std::string_view> arguments) {
   }
   if (sandboxRequested(arguments)) vorn::sandbox::enable();
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus();
+  if (vorn::hasArgument(arguments, "--mcp")) return VornAgentRunnerMcp::serveMcp(arguments);
   if (auto request = vorn::argumentAfter(arguments, "--json")) {
     return answerDecoded(vorn::decodeRequest(*request));
   }

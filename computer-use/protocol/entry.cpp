@@ -10,6 +10,7 @@
 #include "common/line_reader.h"
 #include "common/process_io.h"
 #include "common/text.h"
+#include "computer-use/mcp/mcp_mode.h"
 #include "computer-use/protocol/json_text.h"
 #include "computer-use/protocol/xpc_service.h"
 
@@ -57,6 +58,7 @@ bool isLaunchdXPCServiceInvocation(std::span<const std::string_view> arguments) 
 
 int main(std::span<const std::string_view> arguments, Platform& platform) {
   if (isLaunchdXPCServiceInvocation(arguments)) return serveOverBus(platform);
+  if (vorn::hasArgument(arguments, "--mcp")) return ComputerUseMcp::serveMcp(platform);
   if (vorn::hasArgument(arguments, "--serve")) return serve(platform);
   if (auto request = vorn::argumentAfter(arguments, "--json"))
     return answerOnce(*request, platform);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "agent-runner/process/process_runner.h"
+#include "agent-runner/process/run_control.h"
 #include "agent-runner/protocol/answers.h"
 #include "agent-runner/protocol/dispatch.h"
 #include "common/unique_fd.h"
@@ -352,6 +353,54 @@ TEST(ChildSignals, BlockedSignalsAreNotInherited) {
   // A child with SIGTERM blocked would only end at SIGKILL.
   auto r = sh("exec sleep 10", 0.2);
   EXPECT_EQ(r.error, "exit_15");
+}
+
+// A caller's control over the runs on its thread: a stop ends the running
+// child's whole group long before its limit, and nothing starts after it.
+TEST(RunControl, AStopEndsTheRunningGroupAndKeepsLaterRunsFromStarting) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vorn-stop-XXXXXX").string();
+  std::string dir = ::mkdtemp(pattern.data());
+  std::string groupFile = dir + "/group";
+  std::stop_source source;
+  std::vector<std::string> started;
+  VornAgentRunnerMain::RunControl control{
+      .stop = source.get_token(),
+      .started = [&](const std::string& executable, const std::vector<std::string>&) {
+        started.push_back(executable);
+      }};
+  std::thread stopper([&] {
+    for (int i = 0; i < 1000 && !std::filesystem::exists(groupFile + ".done"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    source.request_stop();
+  });
+  VornAgentRunnerMain::ProcessRun run;
+  VornAgentRunnerMain::ProcessRun later;
+  {
+    VornAgentRunnerMain::RunControlScope scope(control);
+    run = VornAgentRunnerMain::runProcess(
+        "/bin/sh",
+        {"-c", "echo $$ > " + groupFile + "; mv " + groupFile + " " + groupFile +
+                   ".done; sleep 600 & sleep 600 & wait"},
+        "", 600);
+    later = VornAgentRunnerMain::runProcess("/bin/true", {}, "", 10);
+  }
+  stopper.join();
+  EXPECT_TRUE(run.overran);
+  std::ifstream in(groupFile + ".done");
+  pid_t group = 0;
+  in >> group;
+  ASSERT_GT(group, 0);
+  for (int i = 0; i < 200 && ::kill(-group, 0) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_NE(::kill(-group, 0), 0) << "the group outlived the stop";
+  EXPECT_EQ(VornAgentRunnerMain::outcomeText(later), "spawn_failed: cancelled");
+  EXPECT_EQ(started, std::vector<std::string>{"/bin/sh"});
+  // Out of the scope, runs are the caller's own again.
+  EXPECT_TRUE(
+      VornAgentRunnerMain::succeeded(VornAgentRunnerMain::runProcess("/bin/true", {}, "", 10)));
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
