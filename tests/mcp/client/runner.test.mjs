@@ -6,7 +6,7 @@
 // of input.
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
-import { mkdirSync, mkdtempSync, readFileSync, realpathSync, symlinkSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, realpathSync, symlinkSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import { test } from 'node:test';
@@ -215,6 +215,24 @@ test('the workspace folders are a ceiling: a root outside, even through a link, 
       assert.equal(answer.ok, false, outside);
       assert.match(answer.error, /^path_outside_workspace/, outside);
     }
+  } finally {
+    await client.close();
+  }
+});
+
+test('with --sandbox first, a shell call writes in the workspace and nowhere else', async () => {
+  const ws = sandbox('sandboxed');
+  const outside = join(dirname(ws), 'outside-file');
+  const target = runnerAt(ws);
+  const client = await legacyClient({}, () => {}, { ...target, args: ['--sandbox', ...target.args] });
+  try {
+    const inside = await client.callTool({
+      name: 'shell', arguments: { command: 'echo in > made-here && cat made-here' },
+    });
+    assert.equal(inside.structuredContent.stdout, 'in\n');
+    const out = await client.callTool({ name: 'shell', arguments: { command: `echo x > ${outside}` } });
+    assert.equal(out.isError, true);
+    assert.equal(existsSync(outside), false);
   } finally {
     await client.close();
   }
