@@ -63,12 +63,12 @@ void populate(void* data, std::size_t size) {
 
 // ---- One copy of an output region ----
 
-struct BufferSpec {
+struct BufferLayout {
   std::uint32_t format, width, height, stride;
 };
 
 struct CopyState {
-  std::vector<BufferSpec> shm;
+  std::vector<BufferLayout> shm;
   bool buffersKnown = false;
   std::uint32_t flags = 0;
   bool ready = false;
@@ -106,9 +106,9 @@ bool convertible(std::uint32_t format) {
 // A shared-memory buffer of the compositor's choosing, mapped for reading.
 class ShmBuffer {
  public:
-  static std::unique_ptr<ShmBuffer> make(wl_shm* shm, const BufferSpec& spec) {
-    std::size_t size = std::size_t{spec.stride} * spec.height;
-    if (size == 0 || spec.stride < spec.width * 4) return nullptr;
+  static std::unique_ptr<ShmBuffer> make(wl_shm* shm, const BufferLayout& layout) {
+    std::size_t size = std::size_t{layout.stride} * layout.height;
+    if (size == 0 || layout.stride < layout.width * 4) return nullptr;
     UniqueFd fd(::memfd_create("vorn-capture", MFD_CLOEXEC));
     if (!fd.valid() || ::ftruncate(fd.get(), static_cast<off_t>(size)) != 0) return nullptr;
     // Populated at once: faulting its pages in one by one while reading the
@@ -118,9 +118,9 @@ class ShmBuffer {
     if (map == MAP_FAILED) return nullptr;
     std::unique_ptr<ShmBuffer> b(new ShmBuffer(map, size));
     b->pool_ = wl_shm_create_pool(shm, fd.get(), static_cast<std::int32_t>(size));
-    b->buffer_ = wl_shm_pool_create_buffer(b->pool_, 0, static_cast<std::int32_t>(spec.width),
-                                           static_cast<std::int32_t>(spec.height),
-                                           static_cast<std::int32_t>(spec.stride), spec.format);
+    b->buffer_ = wl_shm_pool_create_buffer(b->pool_, 0, static_cast<std::int32_t>(layout.width),
+                                           static_cast<std::int32_t>(layout.height),
+                                           static_cast<std::int32_t>(layout.stride), layout.format);
     return b;
   }
   ~ShmBuffer() {
@@ -158,18 +158,19 @@ std::variant<Image, CaptureFailure> copyRegion(Display& display,
       },
       deadline);
   if (!described || state.failed) return failed("the compositor did not offer a buffer");
-  auto spec = std::find_if(state.shm.begin(), state.shm.end(),
-                           [](const BufferSpec& s) { return convertible(s.format); });
-  if (spec == state.shm.end()) return failed("the compositor offered no 32-bit buffer");
-  auto buffer = ShmBuffer::make(shm, *spec);
+  auto layout = std::find_if(state.shm.begin(), state.shm.end(),
+                             [](const BufferLayout& s) { return convertible(s.format); });
+  if (layout == state.shm.end()) return failed("the compositor offered no 32-bit buffer");
+  auto buffer = ShmBuffer::make(shm, *layout);
   if (!buffer) return failed("no shared memory for the image");
   zwlr_screencopy_frame_v1_copy(frame, buffer->buffer());
   if (!display.dispatchUntil([&] { return state.ready || state.failed; }, deadline) ||
       state.failed) {
     return failed("the compositor did not copy the screen");
   }
-  auto image = imageFromBuffer(buffer->pixels(), spec->format, {spec->width, spec->height},
-                               spec->stride, state.flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT);
+  auto image =
+      imageFromBuffer(buffer->pixels(), layout->format, {layout->width, layout->height},
+                      layout->stride, state.flags & ZWLR_SCREENCOPY_FRAME_V1_FLAGS_Y_INVERT);
   if (!image) return failed("the compositor's buffer format is not known");
   return std::move(*image);
 }
