@@ -51,13 +51,8 @@ json encodeFailed() {
 }  // namespace
 
 json requestDocument() {
-  vorn::schema::NamedSchemas requests;
-  for (const auto& operation : operationTable()) {
-    requests.emplace_back(operation.shape.name,
-                          vorn::schema::wireRequestSchema(operation.shape, "op"));
-  }
-  return vorn::schema::choiceDocument(
-      std::move(requests), "oneOf",
+  return vorn::schema::requestDocument(
+      operationTable(),
       "One request to vorn-agent-runner: a JSON object whose op names the operation. "
       "Unknown keys are ignored; null means absent.",
       "urn:vorn:schema:agent-runner:request", "vorn-agent-runner request");

@@ -57,6 +57,18 @@ nlohmann::json choiceDocument(NamedSchemas schemas, std::string_view keyword,
                               std::string_view description, std::string_view id,
                               std::string_view title);
 
+/// The request document of an operation table (entries with a `shape`):
+/// one of its operations' wire requests, each named `op` by its name.
+template <class Entry>
+nlohmann::json requestDocument(std::span<const Entry> table, std::string_view description,
+                               std::string_view id, std::string_view title) {
+  NamedSchemas requests;
+  for (const auto& entry : table) {
+    requests.emplace_back(entry.shape.name, wireRequestSchema(entry.shape, "op"));
+  }
+  return choiceDocument(std::move(requests), "oneOf", description, id, title);
+}
+
 /// The text of `document` as written to a file: two-space indents, a final
 /// line feed.
 std::string documentText(const nlohmann::json& document);

@@ -43,13 +43,8 @@ json refusalBeforeDispatch(std::string_view error, std::string_view description,
 }  // namespace
 
 json requestDocument() {
-  vorn::schema::NamedSchemas requests;
-  for (const auto& operation : operationTable()) {
-    requests.emplace_back(operation.shape.name,
-                          vorn::schema::wireRequestSchema(operation.shape, "op"));
-  }
-  return vorn::schema::choiceDocument(
-      std::move(requests), "oneOf",
+  return vorn::schema::requestDocument(
+      operationTable(),
       "One request to vorn-computer-use: a JSON object whose op names the operation. "
       "Unknown keys are ignored; a value of the wrong type counts as absent.",
       "urn:vorn:schema:computer-use:request", "vorn-computer-use request");
