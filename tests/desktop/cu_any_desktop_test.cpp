@@ -197,6 +197,14 @@ TEST_F(AnyDesktop, TextAFieldWillNotTakeIsTypedAndReadBack) {
   EXPECT_TRUE(text(""));
   EXPECT_EQ(ask({{"op", "keypress"}, {"key", "shift+z"}})["ok"], true);
   EXPECT_TRUE(text("Z"));
+
+  // Bindings outlive the helper that made them: a later helper must still
+  // find keys for characters of its own once every spare key is taken.
+  const std::string later = "Жизнь: ЙЦУКЕНГШЩЗ ξψω ℃";
+  answer = ask(element(
+      app, {{"op", "perform"}, {"action", "settext"}, {"role", "AXTextField"}, {"text", later}}));
+  EXPECT_EQ(answer.value("ok", false), true) << answer;
+  EXPECT_TRUE(text(later)) << answer;
 }
 
 // A serving helper keeps its input devices: every key of a burst arrives,

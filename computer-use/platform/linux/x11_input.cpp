@@ -4,6 +4,7 @@
 // sleeps anywhere.
 #include "computer-use/platform/linux/x11_input.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -89,6 +90,7 @@ class XTestInput::Keymap {
     if (map == nullptr) return;
     keysyms_.assign(map, map + (last_ - first_ + 1) * perKeycode_);
     XFree(map);
+    typing_ = recordedTypingKeycodes();
   }
 
   /// The keycode that carries `keysym` (the lowest column wins, as in
@@ -118,24 +120,59 @@ class XTestInput::Keymap {
   /// before that `inUse` does not hold (the oldest first); 0 when neither is
   /// left.
   KeyCode bindForTyping(KeySym keysym, const std::set<KeyCode>& inUse) {
-    if (KeyCode code = bindSpareKeycode(keysym, std::nullopt)) {
-      typing_.push_back(code);
-      return code;
-    }
-    for (auto it = typing_.begin(); it != typing_.end(); ++it) {
+    KeyCode code = bindSpareKeycode(keysym, std::nullopt);
+    for (auto it = typing_.begin(); code == 0 && it != typing_.end(); ++it) {
       if (inUse.contains(*it)) continue;
-      KeyCode code = *it;
+      code = *it;
       typing_.erase(it);
       bind(code, keysym);
-      typing_.push_back(code);
-      return code;
     }
-    return 0;
+    if (code == 0) return 0;
+    typing_.push_back(code);
+    recordTypingKeycodes();
+    return code;
   }
 
  private:
   KeySym& at(int code, int column) {
     return keysyms_[static_cast<std::size_t>((code - first_) * perKeycode_ + column)];
+  }
+
+  // Bindings for typing stay after the process ends (see bindSpareKeycode),
+  // so the keycodes they took are listed on the root window, each with the
+  // keysym it was given: the next helper may bind them anew instead of
+  // finding no spare keycode left. One whose keysym changed since (a new
+  // layout loaded) is no longer ours.
+  Atom typingAtom() { return XInternAtom(display_, "_VORN_TYPING_KEYCODES", False); }
+
+  std::vector<KeyCode> recordedTypingKeycodes() {
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::vector<KeyCode> codes;
+    if (XGetWindowProperty(display_, DefaultRootWindow(display_), typingAtom(), 0, 512, False,
+                           XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 32) {
+      const auto* pairs = reinterpret_cast<const unsigned long*>(data);
+      for (unsigned long i = 0; i + 1 < count; i += 2) {
+        auto code = static_cast<long>(pairs[i]);
+        if (code < first_ || code > last_ || perKeycode_ == 0) continue;
+        if (at(static_cast<int>(code), 0) == pairs[i + 1]) {
+          codes.push_back(static_cast<KeyCode>(code));
+        }
+      }
+    }
+    if (data != nullptr) XFree(data);
+    return codes;
+  }
+
+  void recordTypingKeycodes() {
+    std::vector<unsigned long> pairs;  // Xlib's format 32 is an array of long
+    for (KeyCode code : typing_) pairs.insert(pairs.end(), {code, at(code, 0)});
+    XChangeProperty(display_, DefaultRootWindow(display_), typingAtom(), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(pairs.data()),
+                    static_cast<int>(pairs.size()));
   }
 
   // From the top: low keycodes are the physical keyboard's.
